@@ -1,0 +1,95 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/ActivityLog.h"
+#include "platform/Application.h"
+#include "platform/KeyValueObserver.h"
+#include "platform/PlatformServices.h"
+#include "platform/PlistValue.h"
+#include "platform/RunLoop.h"
+
+namespace kestrova {
+
+class AdminSystemStatusBar;
+class AutoDownloadSystem;
+class EpisodeClaims;
+class ObservePasteBoard;
+class OperationQueue;
+
+// The application's delegate: launches and quits Kestrova, keeps the settings and the two lists
+// of the automatic system, and coordinates downloads (requests become queued operations, status
+// reports fill the download status table that the menu shows, finished episodes are recorded).
+//
+// Notification handlers run on the main thread except getDownloadStatus and
+// getAutoDownloadComplete, which run on the download operations' threads; the status table and
+// the lists are therefore guarded by locks.
+class AppDelegate : public ApplicationDelegate, public KeyValueObserver {
+public:
+    explicit AppDelegate(const PlatformServices& platform);
+    ~AppDelegate() override;
+
+    void applicationDidFinishLaunching() override;
+    int applicationShouldTerminate() override;
+    void applicationWillTerminate() override;
+
+    void updateSystemStatusBarMenu();
+    void getDownloadRequest(const PlistValue& object);
+    void getDownloadStatus(const PlistValue& object);
+    void deleteCompletedStatus(const PlistValue& object);
+    void getAutoDownloadComplete(const PlistValue& object);
+    void observeValueForKeyPath(const std::string& keyPath, Operation& object,
+                                bool newValue) override;
+    void updateDefaults_saveLogFile(const PlistValue& object);
+    void updateDefaults_saveDebugLog(const PlistValue& object);
+    void updateDefaults_useAutoDownloadSystem(const PlistValue& object);
+    void updateDefaults_dlst(const PlistValue& object);
+    void updateDefaults_eplst(const PlistValue& object);
+    void startAutoDownloadSystem();
+
+    // Snapshots of the state, for the menu refresh and for tests.
+    std::vector<PlistValue> downloadStatusTable() const;
+    std::optional<PlistValue> downloadList() const;
+    std::optional<PlistValue> episodeList() const;
+    bool saveLogFile() const { return saveLogFile_; }
+    bool saveDebugLog() const { return saveDebugLog_; }
+    bool useAutoDownloadSystem() const { return useAutoDownloadSystem_; }
+    OperationQueue* queue() const { return queue_.get(); }
+
+private:
+    void loadSettings(const PlistValue& shippedList, const PlistValue& shippedEpisodes);
+    void pruneEpisodeList(const PlistValue& shippedEpisodes);
+    void registerObservers();
+    void addOperation(std::shared_ptr<Operation> operation);
+    PlistValue completedAutomaticRequest(PlistValue request) const;
+
+    const PlatformServices& platform_;
+    ActivityLog activityLog_;
+
+    std::unique_ptr<AutoDownloadSystem> autoDownloadSystem_;
+    std::unique_ptr<AdminSystemStatusBar> adminSystemStatusBar_;
+    std::unique_ptr<ObservePasteBoard> observePasteBoard_;
+    std::unique_ptr<OperationQueue> queue_;
+    std::shared_ptr<EpisodeClaims> episodeClaims_;
+    std::int32_t downloadId_ = 0;
+    bool saveLogFile_ = true;
+    bool saveDebugLog_ = false;
+    bool useAutoDownloadSystem_ = false;
+
+    mutable std::mutex listsMutex_;  // dlst_ and eplst_
+    std::optional<PlistValue> dlst_;
+    std::optional<PlistValue> eplst_;
+
+    mutable std::mutex tableMutex_;  // dlstts_
+    std::vector<PlistValue> dlstts_;
+
+    RunLoop::TimerId statusTimer_ = 0;
+    RunLoop::TimerId scanTimer_ = 0;
+};
+
+}  // namespace kestrova

@@ -1,0 +1,127 @@
+// Kestrova's entry: reads the command line, picks the desktop or the headless backend, builds
+// the platform services around it and runs the application until it quits.
+#include <curl/curl.h>
+#include <signal.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "app/AppDelegate.h"
+#include "platform/Application.h"
+#include "platform/Bundle.h"
+#include "platform/Files.h"
+#include "platform/NotificationCenter.h"
+#include "platform/RunLoop.h"
+#include "platform/SignalWatcher.h"
+#include "platform/StderrLog.h"
+#include "platform/UserDefaults.h"
+#include "platform/XdgAutostartLoginItems.h"
+#include "platform/headless/HeadlessBackend.h"
+#ifdef KESTROVA_HAVE_QT
+#include "platform/qt/QtBackend.h"
+#endif
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: kestrova [--headless] [--version] [--help]\n"
+    "\n"
+    "A tray downloader: copy an http address and choose \"ペーストボードからダウンロード\"\n"
+    "from the ⬇ item, or let it fetch new episodes of the anime you follow.\n"
+    "\n"
+    "  --headless  run without any desktop service (alerts and banners go to the log)\n"
+    "  --version   print the version and exit\n"
+    "  --help      print this help and exit\n"
+    "\n"
+    "Environment: KESTROVA_SERVER_URL (the maker's server), KESTROVA_SITE_URL (the video\n"
+    "site's top page). Settings: $XDG_CONFIG_HOME/kestrova/defaults.plist. Activity log:\n"
+    "~/Documents/Kestrova/activity.log.\n";
+
+struct CurlGlobal {
+    CurlGlobal() { curl_global_init(CURL_GLOBAL_DEFAULT); }
+    ~CurlGlobal() { curl_global_cleanup(); }
+    CurlGlobal(const CurlGlobal&) = delete;
+    CurlGlobal& operator=(const CurlGlobal&) = delete;
+};
+
+[[maybe_unused]] bool displayAvailable() {
+    auto set = [](const char* name) {
+        const char* v = std::getenv(name);
+        return v != nullptr && *v != '\0';
+    };
+    return set("DISPLAY") || set("WAYLAND_DISPLAY");
+}
+
+int runKestrova(kestrova::Backend& backend, kestrova::SystemLog& log) {
+    using namespace kestrova;
+    const Files files = Files::fromEnvironment();
+    UserDefaults defaults(files.configDirectory() / "kestrova" / "defaults.plist", log);
+    NotificationCenter center;
+    const Bundle bundle = Bundle::main();
+    Application application(backend.runLoop());
+    XdgAutostartLoginItems loginItems(files.configDirectory() / "autostart");
+    const PlatformServices platform{center,
+                                    defaults,
+                                    log,
+                                    files,
+                                    backend.runLoop(),
+                                    bundle,
+                                    application,
+                                    backend.alerts(),
+                                    backend.banners(),
+                                    backend.pasteboard(),
+                                    loginItems,
+                                    backend.workspace(),
+                                    backend.statusBar(),
+                                    Configuration::fromEnvironment()};
+    AppDelegate delegate(platform);
+    application.setDelegate(&delegate);
+    // SIGINT and SIGTERM quit the normal way, without asking.
+    SignalWatcher signals([&] {
+        backend.runLoop().post([&application] { application.terminateWithoutAsking(); });
+    });
+    return application.run();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    bool headless = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("kestrova %s\n", kestrova::Bundle::main().shortVersionString().c_str());
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--headless") == 0) {
+            headless = true;
+            continue;
+        }
+        std::fprintf(stderr, "kestrova: unknown option '%s'\n\n%s", argv[i], kUsage);
+        return 2;
+    }
+
+    // Before any thread exists: signals go to the watcher only, a closed socket or a file-size
+    // limit fails the write that met it instead of killing the process.
+    kestrova::SignalWatcher::blockSignals();
+    ::signal(SIGPIPE, SIG_IGN);
+    ::signal(SIGXFSZ, SIG_IGN);
+    const CurlGlobal curl;
+    kestrova::StderrLog log;
+
+#ifdef KESTROVA_HAVE_QT
+    if (!headless && displayAvailable()) {
+        auto desktop = kestrova::qt::QtBackend::create(argc, argv, log);
+        if (!desktop) return 1;
+        return runKestrova(*desktop, log);
+    }
+#endif
+    kestrova::HeadlessBackend backend(log);
+    return runKestrova(backend, log);
+}

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+
+namespace kestrova {
+
+// The user's folders and the few file operations Kestrova needs. Every operation returns whether
+// it worked instead of throwing; callers ignore the answer where failures do not matter.
+//
+// The Documents and Downloads folders are the XDG user folders read from
+// $XDG_CONFIG_HOME/user-dirs.dirs (localized names honoured), ~/Documents and ~/Downloads when
+// that file does not name them.
+class Files {
+public:
+    Files(std::filesystem::path home, std::filesystem::path configHome);
+    // $HOME (or the password database) and $XDG_CONFIG_HOME (or ~/.config).
+    static Files fromEnvironment();
+
+    const std::filesystem::path& homeDirectory() const { return home_; }
+    const std::filesystem::path& configDirectory() const { return configHome_; }
+    const std::filesystem::path& documentsDirectory() const { return documents_; }
+    const std::filesystem::path& downloadsDirectory() const { return downloads_; }
+    // ~/Documents/Kestrova: the activity log and the automatic downloads.
+    std::filesystem::path applicationDirectory() const { return documents_ / "Kestrova"; }
+
+    static bool exists(const std::filesystem::path& path);
+    static bool isDirectory(const std::filesystem::path& path);
+    static bool createDirectories(const std::filesystem::path& path);
+    static std::optional<std::int64_t> fileSize(const std::filesystem::path& path);
+    static bool remove(const std::filesystem::path& path);
+    // Renames; fails rather than replace an existing destination.
+    static bool move(const std::filesystem::path& from, const std::filesystem::path& to);
+
+private:
+    std::filesystem::path userDirectory(const char* key, const char* fallback) const;
+
+    std::filesystem::path home_;
+    std::filesystem::path configHome_;
+    std::filesystem::path documents_;
+    std::filesystem::path downloads_;
+};
+
+}  // namespace kestrova

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string>
+
+#include "platform/SystemLog.h"
+
+namespace kestrova {
+
+// Writes log lines to standard error (file descriptor 2), which the application redirects into
+// the activity log. Each line is one write(2), so lines from many threads never interleave:
+//   2026-12-06 08:05:56.123 kestrova[4242:4250] AutoDownloadSystem -> Start Analyze.
+class StderrLog : public SystemLog {
+public:
+    void log(std::string_view message) override;
+    // Reopens standard error onto the file in append mode, so that everything the process
+    // writes to it, not only log lines, lands in the activity log.
+    bool redirectToFile(const std::filesystem::path& path) override;
+    // The line as written, without the trailing line feed; exposed for its format.
+    static std::string formatLine(std::string_view message);
+};
+
+}  // namespace kestrova

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kestrova {
+
+// The text operations every part of Kestrova uses: exact, case-sensitive, byte-wise on UTF-8.
+class TextUtil {
+public:
+    // Skips leading white space, takes an optional sign and decimal digits; 0 when there is no
+    // digit; clamped to the signed 32-bit range. "05)" -> 5, "5話" -> 5, "abc" -> 0.
+    static std::int32_t leadingInteger(std::string_view text);
+    // Splits at every occurrence of separator; n occurrences give n + 1 pieces, empty ones kept.
+    static std::vector<std::string> split(std::string_view text, std::string_view separator);
+    static std::string replaceAll(std::string_view text, std::string_view from,
+                                  std::string_view to);
+    static bool startsWith(std::string_view text, std::string_view prefix);
+    static bool endsWith(std::string_view text, std::string_view suffix);
+    static bool contains(std::string_view text, std::string_view part);
+    // Decodes %XX escapes; nullopt when an escape is malformed or the result is not UTF-8.
+    static std::optional<std::string> percentDecodeUtf8(std::string_view text);
+    static bool isValidUtf8(std::string_view text);
+};
+
+}  // namespace kestrova

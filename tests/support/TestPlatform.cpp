@@ -1,0 +1,31 @@
+#include "support/TestPlatform.h"
+
+namespace kestrova::test {
+namespace {
+
+Bundle makeBundle(const TestPlatform::Options& options) {
+    if (options.useBuiltInResources) return Bundle::main();
+    return Bundle("0.0.0-test", "/usr/bin/kestrova", options.resources);
+}
+
+}  // namespace
+
+TestPlatform::TestPlatform() : TestPlatform(Options()) {}
+
+TestPlatform::TestPlatform(Options options)
+    : files(tempDir.path() / "home", tempDir.path() / "home" / ".config"),
+      defaults(std::make_unique<UserDefaults>(
+          files.configDirectory() / "kestrova" / "defaults.plist", log)),
+      bundle(makeBundle(options)),
+      loginItems(files.configDirectory() / "autostart"),
+      services{center,    *defaults,  log,       files,    runLoop,   bundle,
+               application, alerts,   banners,   pasteboard, loginItems, workspace,
+               statusBar, Configuration::make(options.serverURL, options.siteURL)} {
+    Files::createDirectories(files.homeDirectory());
+}
+
+std::unique_ptr<UserDefaults> TestPlatform::reopenDefaults() {
+    return std::make_unique<UserDefaults>(defaults->storePath(), log);
+}
+
+}  // namespace kestrova::test
