@@ -1,0 +1,157 @@
+// Synchronous page and list fetches against a loopback server that misbehaves on request:
+// error statuses, oversized and stalled bodies, bytes that are not UTF-8, redirects elsewhere.
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+
+#include "fixtures/LoopbackServer.h"
+#include "platform/PageFetch.h"
+#include "platform/PlistIO.h"
+#include "support/ParamName.h"
+
+namespace kestrova {
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string kPage = "<title>ソラノカナタ 第5話 HD - ひまわり動画</title>\n";
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+class PageFetchTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        auto& s = site_.server();
+        s.Get("/page", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content(kPage, "text/html; charset=utf-8");
+        });
+        s.Get("/missing", [](const httplib::Request&, httplib::Response& res) {
+            res.status = 404;
+            res.set_content("<title>not here</title>", "text/html");
+        });
+        s.Get("/broken", [](const httplib::Request&, httplib::Response& res) {
+            res.status = 500;
+            res.set_content("oops", "text/plain");
+        });
+        s.Get("/latin1", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content("caf\xe9\n", "text/html");
+        });
+        s.Get("/sized/(\\d+)", [](const httplib::Request& req, httplib::Response& res) {
+            const auto size = std::stoul(req.matches[1]);
+            res.set_content(std::string(size, 'a'), "text/plain");
+        });
+        // No length announced: only counting the bytes as they come can stop it.
+        s.Get("/endless", [](const httplib::Request&, httplib::Response& res) {
+            res.set_chunked_content_provider("text/plain",
+                                             [](std::size_t, httplib::DataSink& sink) {
+                                                 const std::string chunk(64 * 1024, 'x');
+                                                 return sink.write(chunk.data(), chunk.size());
+                                             });
+        });
+        s.Get("/stall", [this](const httplib::Request&, httplib::Response& res) {
+            res.set_chunked_content_provider("text/plain", [this](std::size_t, httplib::DataSink&) {
+                std::unique_lock lock(mutex_);
+                released_.wait(lock, [this] { return release_; });
+                return false;
+            });
+        });
+        s.Get("/to-page",
+              [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/page"); });
+        s.Get("/to-file", [](const httplib::Request&, httplib::Response& res) {
+            res.set_redirect("file:///etc/hostname");
+        });
+        s.Get("/list.plist", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content(readFile(std::string(KESTROVA_TEST_DATA_DIR) + "/dlst.bin.plist"),
+                            "application/octet-stream");
+        });
+        s.Get("/dict.plist", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content(*PlistIO::toXml(PlistValue::dictionary()), "application/xml");
+        });
+        s.Get("/missing.plist", [](const httplib::Request&, httplib::Response& res) {
+            res.status = 404;
+            res.set_content(*PlistIO::toXml(PlistValue::array()), "application/xml");
+        });
+        ASSERT_TRUE(site_.start());
+    }
+
+    void TearDown() override {
+        {
+            std::lock_guard lock(mutex_);
+            release_ = true;
+        }
+        released_.notify_all();
+        site_.stop();
+    }
+
+    std::string url(const std::string& path) const { return site_.baseURL() + path; }
+
+    std::mutex mutex_;
+    std::condition_variable released_;
+    bool release_ = false;
+    test::LoopbackServer site_;
+};
+
+TEST_F(PageFetchTest, FetchesUtf8TextAndFollowsHttpRedirects) {
+    EXPECT_EQ(PageFetch::fetchText(url("/page")), kPage);
+    EXPECT_EQ(PageFetch::fetchText(url("/to-page")), kPage);
+}
+
+struct FailingFetch {
+    const char* name;
+    std::string path;  // appended to the server's base URL unless it holds a scheme
+};
+
+class PageFetchFailureTest : public PageFetchTest,
+                             public ::testing::WithParamInterface<FailingFetch> {};
+
+TEST_P(PageFetchFailureTest, GivesNothing) {
+    const std::string& path = GetParam().path;
+    const std::string address = path.find("://") != std::string::npos ? path : url(path);
+    EXPECT_EQ(PageFetch::fetchText(address), std::nullopt);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, PageFetchFailureTest,
+                         ::testing::Values(FailingFetch{"NotFoundStatus", "/missing"},
+                                           FailingFetch{"ServerErrorStatus", "/broken"},
+                                           FailingFetch{"NotUtf8", "/latin1"},
+                                           FailingFetch{"EndlessBodyBeyond32MiB", "/endless"},
+                                           FailingFetch{"AnnouncedBodyBeyond32MiB",
+                                                        "/sized/33554433"},
+                                           FailingFetch{"RedirectToFile", "/to-file"},
+                                           FailingFetch{"FileScheme", "file:///etc/hostname"},
+                                           FailingFetch{"FtpScheme", "ftp://127.0.0.1/x"},
+                                           FailingFetch{"NotAUrl", "just words"},
+                                           FailingFetch{"NothingListening", "http://127.0.0.1:9/"}),
+                         test::ParamName());
+
+TEST_F(PageFetchTest, BodyOfExactlyTheLimitIsKeptOneMoreByteIsNot) {
+    PageFetch::Limits limits;
+    limits.maxBytes = 1000;
+    EXPECT_EQ(PageFetch::fetchText(url("/sized/1000"), limits)->size(), 1000u);
+    EXPECT_EQ(PageFetch::fetchText(url("/sized/1001"), limits), std::nullopt);
+    EXPECT_EQ(PageFetch::fetchText(url("/endless"), limits), std::nullopt);
+}
+
+TEST_F(PageFetchTest, StalledServerEndsAtTheTotalTimeout) {
+    PageFetch::Limits limits;
+    limits.totalTimeout = 300ms;
+    EXPECT_EQ(PageFetch::fetchText(url("/stall"), limits), std::nullopt);
+}
+
+TEST_F(PageFetchTest, PropertyListNeedsAnArrayRootAndASuccessfulStatus) {
+    const auto list = PageFetch::fetchPropertyListArray(url("/list.plist"));
+    ASSERT_TRUE(list.has_value());
+    EXPECT_EQ(list, PlistIO::readFile(std::string(KESTROVA_TEST_DATA_DIR) + "/dlst.bin.plist"));
+    EXPECT_EQ(PageFetch::fetchPropertyListArray(url("/dict.plist")), std::nullopt);
+    EXPECT_EQ(PageFetch::fetchPropertyListArray(url("/missing.plist")), std::nullopt);
+    EXPECT_EQ(PageFetch::fetchPropertyListArray(url("/page")), std::nullopt);
+}
+
+}  // namespace
+}  // namespace kestrova
