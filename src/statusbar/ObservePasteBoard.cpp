@@ -1,0 +1,58 @@
+#include "statusbar/ObservePasteBoard.h"
+
+#include <chrono>
+#include <string>
+
+#include "app/Notifications.h"
+#include "platform/NotificationCenter.h"
+#include "platform/Pasteboard.h"
+#include "platform/TextUtil.h"
+
+namespace kestrova {
+namespace {
+
+constexpr std::chrono::milliseconds kPollInterval{1000};
+
+// One line that begins with an http or https scheme, exactly as written: no leading blank is
+// skipped and capitals do not count. A carriage return is allowed, a line feed is not.
+bool isDownloadableAddress(const std::string& text) {
+    const bool http =
+        TextUtil::startsWith(text, "http://") || TextUtil::startsWith(text, "https://");
+    return http && !TextUtil::contains(text, "\n");
+}
+
+}  // namespace
+
+ObservePasteBoard::ObservePasteBoard(const PlatformServices& platform) : platform_(platform) {}
+
+ObservePasteBoard::~ObservePasteBoard() {
+    if (timer_) platform_.runLoop.removeTimer(*timer_);
+}
+
+void ObservePasteBoard::beginObservingPasteboard() {
+    if (timer_) return;
+    // The menu command follows the pasteboard from launch on, not from the first change.
+    pasteboardChanged(platform_.pasteboard);
+    setChangeCount(platform_.pasteboard.changeCount());
+    // Default mode: held while a menu or an alert is open; the next tick catches up.
+    timer_ = platform_.runLoop.addTimer(kPollInterval, RunLoopMode::Default,
+                                        [this] { observePasteboard(); });
+}
+
+void ObservePasteBoard::observePasteboard() {
+    Pasteboard& pasteboard = platform_.pasteboard;
+    if (pasteboard.changeCount() > changeCount()) pasteboardChanged(pasteboard);
+    // Stored whether or not it grew: a count that went down is the new base.
+    setChangeCount(pasteboard.changeCount());
+}
+
+void ObservePasteBoard::pasteboardChanged(Pasteboard& pasteboard) {
+    downloadable_ = false;
+    if (const std::optional<std::string> text = pasteboard.string()) {
+        downloadable_ = isDownloadableAddress(*text);
+    }
+    platform_.center.post(notification::kCheckPasteBoard,
+                          PlistValue::string(downloadable_ ? "YES" : "NO"));
+}
+
+}  // namespace kestrova
