@@ -38,11 +38,21 @@ std::string unescapeValue(std::string_view value) {
             continue;
         }
         switch (value[++i]) {
-            case 's': out.push_back(' '); break;
-            case 'n': out.push_back('\n'); break;
-            case 't': out.push_back('\t'); break;
-            case 'r': out.push_back('\r'); break;
-            case '\\': out.push_back('\\'); break;
+            case 's':
+                out.push_back(' ');
+                break;
+            case 'n':
+                out.push_back('\n');
+                break;
+            case 't':
+                out.push_back('\t');
+                break;
+            case 'r':
+                out.push_back('\r');
+                break;
+            case '\\':
+                out.push_back('\\');
+                break;
             default:
                 out.push_back('\\');
                 out.push_back(value[i]);
@@ -150,12 +160,23 @@ std::string execValue(const std::string& program) {
     std::string out;
     for (const char c : argument) {
         switch (c) {
-            case '%': out += "%%"; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\t': out += "\\t"; break;
-            case '\r': out += "\\r"; break;
-            default: out.push_back(c);
+            case '%':
+                out += "%%";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            default:
+                out.push_back(c);
         }
     }
     return out;
@@ -201,8 +222,7 @@ std::vector<LoginItems::Entry> XdgAutostartLoginItems::snapshot() {
 
 bool XdgAutostartLoginItems::insertLast(const fs::path& program) {
     if (!program.is_absolute()) return false;
-    const std::string content = std::string(kGroup) +
-                                "\nType=Application\nName=Kestrova\nExec=" +
+    const std::string content = std::string(kGroup) + "\nType=Application\nName=Kestrova\nExec=" +
                                 execValue(program.string()) + "\n";
     Files::createDirectories(directory_);
     // A hidden name without the ".desktop" suffix is never taken for an entry.

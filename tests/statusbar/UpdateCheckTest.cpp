@@ -1,0 +1,134 @@
+#include <gtest/gtest.h>
+
+#include <optional>
+
+#include "fixtures/LoopbackServer.h"
+#include "statusbar/StatusBarHarness.h"
+#include "support/ParamName.h"
+
+namespace kestrova {
+namespace {
+
+constexpr const char* kBeta = " <span style=\"color: red;\">beta</span>";
+
+std::string page(const std::string& body) {
+    return "<html><body>\n<ul>\n" + body + "<li>公開日：2024年1月1日</li>\n</ul>\n</body></html>\n";
+}
+
+// The informative texts of the three answers.
+std::string upToDate(const std::string& v) {
+    return "このバージョンの Kestrova (v" + v + ") は最新バージョンです。";
+}
+std::string newer(const std::string& v) {
+    return "最新のバージョンの Kestrova (v" + v +
+           ") が見つかりました。\nダウンロードページを開きますか？";
+}
+const std::string kFailed = "アップデートの確認に失敗しました。";
+
+// The release page served on loopback (nothing served when page is empty), and a status bar
+// of version 1.2.3 that checks it.
+class UpdateCheck : public ::testing::Test {
+protected:
+    void serve(std::optional<std::string> body) {
+        if (body) {
+            server.server().Get("/file/Kestrova/",
+                                [body](const httplib::Request&, httplib::Response& res) {
+                                    res.set_content(*body, "text/html; charset=utf-8");
+                                });
+        }
+        ASSERT_TRUE(server.start());
+        test::StatusBarHarness::Options options;
+        options.version = "1.2.3";
+        options.serverURL = server.baseURL();
+        h.emplace(options);
+        h->setUp();
+    }
+    Alert onlyAlert() const {
+        const auto shown = h->platform.alerts.shown();
+        EXPECT_EQ(shown.size(), 1u);
+        return shown.empty() ? Alert() : shown.front();
+    }
+    std::string releasePage() const { return server.baseURL() + "/file/Kestrova/"; }
+
+    test::LoopbackServer server;
+    std::optional<test::StatusBarHarness> h;
+};
+
+struct PageCase {
+    const char* name;
+    std::optional<std::string> body;  // nothing: the page is not there (404)
+    std::string expected;             // the alert's informative text
+};
+
+class UpdatePageTest : public UpdateCheck, public ::testing::WithParamInterface<PageCase> {};
+
+TEST_P(UpdatePageTest, AnswersWithTheRightAlert) {
+    ASSERT_NO_FATAL_FAILURE(serve(GetParam().body));
+    h->platform.alerts.answerNext(Alert::kAlternateReturn);  // "いいえ" should an update be offered
+    h->bar->checkUpdateRelease();
+    const Alert alert = onlyAlert();
+    EXPECT_TRUE(alert.legacyForm);
+    EXPECT_EQ(alert.messageText, "Kestrova");
+    EXPECT_EQ(alert.informativeText, GetParam().expected);
+    EXPECT_TRUE(h->workspace.opened.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pages, UpdatePageTest,
+    ::testing::Values(
+        PageCase{"Equal", page("<li>バージョン：1.2.3</li>\n"), upToDate("1.2.3")},
+        PageCase{"BetaElement", page("<li>バージョン：1.2.3" + std::string(kBeta) + "</li>\n"),
+                 upToDate("1.2.3")},
+        PageCase{"OlderButDifferent", page("<li>バージョン：1.0.0</li>\n"), newer("1.0.0")},
+        PageCase{"Tabs", page("\t\t<li>バージョン：\t1.2.3\t</li>\t\n"), upToDate("1.2.3")},
+        PageCase{"CrLfLineEnds",
+                 "<ul>\r\n<li>バージョン：1.2.3</li>\r\n<li>公開日：2024年</li>\r\n</ul>\r\n",
+                 upToDate("1.2.3")},
+        PageCase{"OnlyTheFirstVersionLine",
+                 page("<li>バージョン：1.2.3</li>\n<li>バージョン：9.9.9</li>\n"),
+                 upToDate("1.2.3")},
+        PageCase{"LeadingBlankPreventsTheMatch", page("  <li>バージョン：1.2.3</li>\n"), kFailed},
+        PageCase{"NoVersionLine", page("<li>準備中</li>\n"), kFailed},
+        PageCase{"EmptyVersion", page("<li>バージョン：</li>\n"), kFailed},
+        PageCase{"NoPage", std::nullopt, kFailed}),
+    test::ParamName());
+
+TEST_F(UpdateCheck, UpdateAlertOffersThePage) {
+    ASSERT_NO_FATAL_FAILURE(serve(page("<li>バージョン：2.0.0" + std::string(kBeta) + "</li>\n")));
+    h->platform.alerts.answerNext(Alert::kDefaultReturn);  // "はい"
+    h->bar->checkUpdateRelease();
+    const Alert alert = onlyAlert();
+    EXPECT_EQ(alert.informativeText, newer("2.0.0"));
+    EXPECT_EQ(alert.buttons, (std::vector<std::string>{"はい", "いいえ", ""}));
+    EXPECT_EQ(h->workspace.opened, std::vector<std::string>{releasePage()});
+}
+
+TEST_F(UpdateCheck, UpToDateAlertHasOneButton) {
+    ASSERT_NO_FATAL_FAILURE(serve(page("<li>バージョン：1.2.3</li>\n")));
+    h->bar->checkUpdateRelease();
+    EXPECT_EQ(onlyAlert().buttons, (std::vector<std::string>{"OK", "", ""}));
+    EXPECT_TRUE(h->workspace.opened.empty());
+}
+
+TEST_F(UpdateCheck, ChosenFromTheSettingsMenu) {
+    ASSERT_NO_FATAL_FAILURE(serve(page("<li>バージョン：1.2.3</li>\n")));
+    const auto settings = h->bar->mainMenu()->itemAtIndex(4)->submenu();
+    ASSERT_TRUE(settings->itemWithTitle("アップデートを確認\u2026")->perform());
+    EXPECT_EQ(onlyAlert().informativeText, upToDate("1.2.3"));
+}
+
+TEST(UpdateCheckWithoutServer, UnreachableServerGivesTheFailureAlert) {
+    test::StatusBarHarness::Options options;
+    options.serverURL = "http://127.0.0.1:9";  // the discard port: nothing listens
+    test::StatusBarHarness h(options);
+    h.setUp();
+    h.bar->checkUpdateRelease();
+    const auto shown = h.platform.alerts.shown();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].informativeText, kFailed);
+    EXPECT_EQ(shown[0].buttons, (std::vector<std::string>{"OK", "", ""}));
+    EXPECT_TRUE(h.workspace.opened.empty());
+}
+
+}  // namespace
+}  // namespace kestrova
