@@ -3,14 +3,15 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "platform/Operation.h"
 #include "platform/PlatformServices.h"
+#include "platform/UrlTransfer.h"
 
 namespace kestrova {
-
-class UrlTransfer;
 
 // One manual download: fetches a URL into the user's Downloads folder on a thread of the
 // operation queue, posts "downloadStatus" records ("setup", throttled "downloading",
@@ -18,10 +19,19 @@ class UrlTransfer;
 // cancel. Create it with the URL text and the download id, observe "isFinished", add it to the
 // queue.
 //
+// Threads: the transfer is created, run and destroyed inside start(), on the queue's thread,
+// and its events are handled there under the operation's lock. cancel() may come from any
+// thread; it takes the same lock, so it either waits for the event being handled (and its
+// record) or keeps every later event from being handled. After a cancel no record, banner or
+// log line follows. The lock is never held while a banner is delivered or while
+// FileDownload_Auto announces a win: those reach other threads and other operations, which may
+// be cancelling this one at that moment.
+//
 // FileDownload_Auto derives from it and replaces the transfer event handlers.
-class FileDownload : public Operation {
+class FileDownload : public Operation, private UrlTransfer::Delegate {
 public:
-    FileDownload(const PlatformServices& platform, std::string urlText, std::int32_t downloadId);
+    FileDownload(const PlatformServices& platform, std::string urlText, std::int32_t downloadId,
+                 UrlTransfer::Options options = {});
     ~FileDownload() override;
 
     void start() override;
@@ -33,16 +43,23 @@ public:
 
 protected:
     // For FileDownload_Auto: no id, no banner, no "Init" log line.
-    FileDownload(const PlatformServices& platform, std::string urlText);
+    FileDownload(const PlatformServices& platform, std::string urlText,
+                 UrlTransfer::Options options);
 
     // Transfer events, in this order, on the operation's thread. Each runs with the
-    // operation's lock held and is skipped once the operation was cancelled.
+    // operation's lock held and is skipped once the operation was cancelled or has ended.
     virtual void didReceiveResponse(std::int64_t expectedContentLength);
     virtual std::string decideDestination(const std::string& suggestedFilename);
     virtual void didCreateDestination(const std::string& path);
     virtual void didReceiveDataOfLength(std::int64_t length);
     virtual void downloadDidFinish();
     virtual void didFailWithError(const std::string& error);
+    // After finished or failed, on the operation's thread without the lock and before
+    // "isFinished" is announced: the banner here, the win's announcement in FileDownload_Auto.
+    virtual void afterTransferEnded();
+
+    // For a handler that ends the operation as cancelled (the lock is held already).
+    void cancelFromHandler();
 
     const PlatformServices& platform_;
     std::string urlText_;
@@ -52,6 +69,28 @@ protected:
     std::string previousPercentage_;
     std::int64_t expectedFileSize_ = -1;
     std::int64_t currentFileSize_ = 0;
+
+private:
+    enum class Phase { Waiting, Running, Ended, Cancelled };
+
+    void transferDidReceiveResponse(std::int64_t expectedContentLength) override;
+    std::string transferDecideDestination(const std::string& suggestedFilename) override;
+    void transferDidCreateDestination(const std::string& path) override;
+    void transferDidReceiveData(std::int64_t length) override;
+    void transferDidFinish() override;
+    void transferDidFail(const std::string& error) override;
+
+    template <typename Handler>
+    void handleEvent(Handler&& handler);
+    bool endAsCancelled();
+    void announceEnd(Phase phase);
+    void postStatus(const std::string& percentage, const char* status);
+
+    UrlTransfer::Options options_;
+    mutable std::mutex lock_;  // everything above, phase_ and transfer_
+    Phase phase_ = Phase::Waiting;
+    UrlTransfer* transfer_ = nullptr;  // while start() runs it
+    std::optional<std::pair<std::string, std::string>> banner_;  // title and text, once ended
 };
 
 }  // namespace kestrova

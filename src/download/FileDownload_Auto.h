@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -13,12 +14,17 @@ namespace kestrova {
 // Sources of the same episode race: the first finished file above the title's threshold
 // ("time" × 5 MiB, 150 MiB when "time" is not above 0) claims the episode, posts
 // "autoDownloadComplete" with the episode name (which cancels the other sources and records
-// the episode) and becomes "<episode>.mp4". Reports no status and shows no banner.
+// the episode) and becomes "<episode>.mp4" (or "<episode> (1).mp4" when that name is taken).
+// Reports no status and shows no banner.
+//
+// The episode name is used unchanged in notifications; only the file names have "/" and NUL
+// replaced by "／". The operation observes "autoDownloadComplete" from its creation until it
+// wins or is destroyed; the destructor ends the observation before anything of it goes.
 class FileDownload_Auto : public FileDownload {
 public:
     // anime: the request merged with its anime record ("URL", "title", "file", "time", ...).
     FileDownload_Auto(const PlatformServices& platform, std::string urlText, PlistValue anime,
-                      std::shared_ptr<EpisodeClaims> claims);
+                      std::shared_ptr<EpisodeClaims> claims, UrlTransfer::Options options = {});
     ~FileDownload_Auto() override;
 
     // The observer of "autoDownloadComplete": cancels this source when the name is its own.
@@ -33,11 +39,17 @@ protected:
     void didReceiveDataOfLength(std::int64_t length) override;
     void downloadDidFinish() override;
     void didFailWithError(const std::string& error) override;
+    void afterTransferEnded() override;
 
 private:
+    void moveToFinalName();
+
     PlistValue anime_;
+    std::string episodeName_;  // the "file" text
+    std::string fileStem_;     // the episode name as a file name, without extension
     std::int64_t fileSizeHD_ = 150;
     std::shared_ptr<EpisodeClaims> claims_;
+    bool won_ = false;  // set under the lock by the finished handler, read after it
 };
 
 }  // namespace kestrova

@@ -33,7 +33,7 @@ public:
     bool isExecuting() const { return executing_.load(); }
     bool isFinished() const { return finished_.load(); }
     bool isCancelled() const { return cancelled_.load(); }
-    // Blocks until "isFinished" is true.
+    // Blocks until "isFinished" is true and its observers have been told.
     void waitUntilFinished();
 
     void addObserver(KeyValueObserver* observer, const std::string& keyPath);
@@ -49,8 +49,9 @@ private:
     std::atomic<bool> executing_{false};
     std::atomic<bool> finished_{false};
     std::atomic<bool> cancelled_{false};
-    std::mutex mutex_;
+    std::mutex mutex_;  // observers_ and finishAnnounced_
     std::condition_variable finishedChanged_;
+    bool finishAnnounced_ = false;
     std::vector<std::pair<KeyValueObserver*, std::string>> observers_;
 };
 

@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/Operation.h"
@@ -13,7 +14,9 @@
 namespace kestrova {
 
 // Runs operations, each on a thread of its own, at most maxConcurrentOperationCount at once;
-// the rest wait in order. The queue holds each operation until it has finished.
+// the rest wait in order. The queue holds each operation until its start() has returned and its
+// "isFinished" has been announced, then lets go of it on the worker thread. Threads of finished
+// operations are joined as later ones finish or are added.
 // Destroying the queue cancels what is left and waits for the worker threads.
 class OperationQueue {
 public:
@@ -31,7 +34,10 @@ public:
     std::size_t operationCount();
 
 private:
-    void launchWaiting(std::unique_lock<std::mutex>& lock);
+    // The callers hold mutex_.
+    void launchWaiting();
+    std::vector<std::thread> takeFinishedThreads();
+
     void runOne(std::shared_ptr<Operation> operation);
 
     std::mutex mutex_;
@@ -40,7 +46,8 @@ private:
     std::size_t running_ = 0;
     std::deque<std::shared_ptr<Operation>> waiting_;
     std::vector<std::shared_ptr<Operation>> active_;
-    std::vector<std::thread> threads_;
+    std::unordered_map<std::thread::id, std::thread> threads_;
+    std::vector<std::thread::id> finishedThreads_;  // done with their work, not yet joined
 };
 
 }  // namespace kestrova

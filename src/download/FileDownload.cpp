@@ -1,0 +1,230 @@
+#include "download/FileDownload.h"
+
+#include <cstdio>
+#include <filesystem>
+
+#include "app/Notifications.h"
+#include "platform/BannerService.h"
+#include "platform/Files.h"
+#include "platform/NotificationCenter.h"
+#include "platform/PlistValue.h"
+#include "platform/SystemLog.h"
+
+namespace kestrova {
+namespace {
+
+constexpr const char* kPlaceholderName = "ファイル名を取得できませんでした";
+constexpr std::chrono::seconds kSlice{1};
+
+// "12.3 MB": what is shown instead of a percentage when the length is unknown.
+std::string amountText(std::int64_t bytes) {
+    if (bytes < 1024) return std::to_string(bytes) + " B";
+    static constexpr const char* kUnits[] = {"KB", "MB", "GB", "TB"};
+    double value = static_cast<double>(bytes) / 1024.0;
+    std::size_t unit = 0;
+    while (value >= 1024.0 && unit + 1 < std::size(kUnits)) {
+        value /= 1024.0;
+        ++unit;
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1lf %s", value, kUnits[unit]);
+    return text;
+}
+
+// The progress text: the share of the announced length, or the amount received when no
+// (usable) length was announced, so that no "inf", "nan" or negative value is ever shown.
+std::string progressText(std::int64_t received, std::int64_t expected) {
+    if (expected <= 0) return amountText(received);
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1lf%%",
+                  static_cast<double>(received) / static_cast<double>(expected) * 100.0);
+    return text;
+}
+
+}  // namespace
+
+FileDownload::FileDownload(const PlatformServices& platform, std::string urlText,
+                           std::int32_t downloadId, UrlTransfer::Options options)
+    : FileDownload(platform, std::move(urlText), options) {
+    downloadId_ = downloadId;
+    platform_.log.log("FileDownload -> Init: " + urlText_);
+}
+
+FileDownload::FileDownload(const PlatformServices& platform, std::string urlText,
+                           UrlTransfer::Options options)
+    : platform_(platform),
+      urlText_(std::move(urlText)),
+      fileName_(kPlaceholderName),
+      options_(options) {}
+
+// The transfer lived and died inside start(); nothing of it is left to wait for.
+FileDownload::~FileDownload() = default;
+
+void FileDownload::start() {
+    {
+        std::lock_guard lock(lock_);
+        // Cancelled while it waited in the queue: it has ended already, no transfer is made.
+        if (phase_ != Phase::Waiting) return;
+        phase_ = Phase::Running;
+        setValueForKey(kIsExecuting, true);
+    }
+    std::string error;
+    const std::unique_ptr<UrlTransfer> transfer =
+        UrlTransfer::create(urlText_, *this, options_, error);
+    if (!transfer) {
+        // A URL that cannot be fetched fails like any failed transfer.
+        transferDidFail(error);
+        return;
+    }
+    {
+        std::lock_guard lock(lock_);
+        if (phase_ != Phase::Running) return;  // cancelled meanwhile; nothing was sent yet
+        transfer_ = transfer.get();
+    }
+    while (transfer->runSlice(kSlice)) {
+    }
+    std::lock_guard lock(lock_);
+    transfer_ = nullptr;
+    // The transfer may have created its file just before a cancel that then kept the
+    // "destination created" event from us; that file is removed here.
+    if (phase_ == Phase::Cancelled && filePath_.empty() && !transfer->createdPath().empty()) {
+        Files::remove(transfer->createdPath());
+    }
+}
+
+void FileDownload::cancel() {
+    bool ended = false;
+    {
+        std::lock_guard lock(lock_);
+        ended = endAsCancelled();
+    }
+    if (ended) announceEnd(Phase::Cancelled);
+}
+
+void FileDownload::cancelFromHandler() { endAsCancelled(); }
+
+// With the lock held: true when this call ended the operation. An operation whose transfer
+// has finished keeps its file: the cancel-all at quit meets such operations.
+bool FileDownload::endAsCancelled() {
+    Operation::cancel();
+    if (phase_ == Phase::Ended || phase_ == Phase::Cancelled) return false;
+    phase_ = Phase::Cancelled;
+    if (transfer_ != nullptr) transfer_->cancel();
+    if (!filePath_.empty() && Files::exists(filePath_)) Files::remove(filePath_);
+    return true;
+}
+
+void FileDownload::announceEnd(Phase phase) {
+    if (phase == Phase::Ended) afterTransferEnded();
+    setValueForKey(kIsExecuting, false);
+    setValueForKey(kIsFinished, true);
+}
+
+// Runs one event's handler under the lock unless the operation has ended; a handler that ended
+// it (finished, failed, refused) is followed by the end's announcement, without the lock.
+template <typename Handler>
+void FileDownload::handleEvent(Handler&& handler) {
+    Phase after = Phase::Running;
+    {
+        std::lock_guard lock(lock_);
+        if (phase_ != Phase::Running) return;
+        handler();
+        after = phase_;
+    }
+    if (after != Phase::Running) announceEnd(after);
+}
+
+void FileDownload::transferDidReceiveResponse(std::int64_t expectedContentLength) {
+    handleEvent([&] { didReceiveResponse(expectedContentLength); });
+}
+
+std::string FileDownload::transferDecideDestination(const std::string& suggestedFilename) {
+    std::string path;
+    handleEvent([&] { path = decideDestination(suggestedFilename); });
+    return path;
+}
+
+void FileDownload::transferDidCreateDestination(const std::string& path) {
+    handleEvent([&] { didCreateDestination(path); });
+}
+
+void FileDownload::transferDidReceiveData(std::int64_t length) {
+    handleEvent([&] { didReceiveDataOfLength(length); });
+}
+
+void FileDownload::transferDidFinish() {
+    handleEvent([&] {
+        phase_ = Phase::Ended;
+        downloadDidFinish();
+    });
+}
+
+void FileDownload::transferDidFail(const std::string& error) {
+    handleEvent([&] {
+        phase_ = Phase::Ended;
+        didFailWithError(error);
+    });
+}
+
+void FileDownload::didReceiveResponse(std::int64_t expectedContentLength) {
+    previousPercentage_ = "0%";
+    expectedFileSize_ = expectedContentLength;
+    currentFileSize_ = 0;
+}
+
+std::string FileDownload::decideDestination(const std::string& suggestedFilename) {
+    const std::filesystem::path folder = platform_.files.downloadsDirectory();
+    Files::createDirectories(folder);
+    return (folder / suggestedFilename).string();
+}
+
+void FileDownload::didCreateDestination(const std::string& path) {
+    filePath_ = path;
+    fileName_ = std::filesystem::path(path).filename().string();
+    postStatus(previousPercentage_, status::kSetup);
+}
+
+void FileDownload::didReceiveDataOfLength(std::int64_t length) {
+    currentFileSize_ += length;
+    std::string text = progressText(currentFileSize_, expectedFileSize_);
+    if (text != previousPercentage_) postStatus(text, status::kDownloading);
+    previousPercentage_ = std::move(text);
+}
+
+void FileDownload::downloadDidFinish() {
+    platform_.log.log("FileDownload -> Download Complete: " + fileName_);
+    postStatus("完了", status::kComplete);
+    banner_.emplace("ダウンロード完了", fileName_);
+}
+
+void FileDownload::didFailWithError(const std::string& /*error*/) {
+    postStatus("エラー", status::kError);
+    banner_.emplace("ダウンロード エラー", fileName_);
+    if (!filePath_.empty() && Files::exists(filePath_)) Files::remove(filePath_);
+}
+
+void FileDownload::afterTransferEnded() {
+    if (banner_) platform_.banners.deliver(banner_->first, banner_->second);
+}
+
+void FileDownload::postStatus(const std::string& percentage, const char* status) {
+    platform_.center.post(notification::kDownloadStatus,
+                          PlistValue::dictionary({
+                              {key::kId, PlistValue::string(std::to_string(downloadId_))},
+                              {key::kName, PlistValue::string(fileName_)},
+                              {key::kPercentage, PlistValue::string(percentage)},
+                              {key::kStatus, PlistValue::string(status)},
+                          }));
+}
+
+std::string FileDownload::fileName() const {
+    std::lock_guard lock(lock_);
+    return fileName_;
+}
+
+std::string FileDownload::filePath() const {
+    std::lock_guard lock(lock_);
+    return filePath_;
+}
+
+}  // namespace kestrova

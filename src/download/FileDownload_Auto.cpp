@@ -1,0 +1,151 @@
+#include "download/FileDownload_Auto.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <filesystem>
+#include <limits>
+
+#include "app/Notifications.h"
+#include "platform/DownloadFileName.h"
+#include "platform/Files.h"
+#include "platform/NotificationCenter.h"
+#include "platform/SystemLog.h"
+#include "platform/TextUtil.h"
+
+namespace kestrova {
+namespace {
+
+constexpr std::int64_t kDefaultFileSizeHD = 150;
+constexpr const char* kLoadingExtension = ".download";
+constexpr const char* kFinalExtension = ".mp4";
+constexpr int kMaxNumberedNames = 9999;
+
+// A byte count in whole MiB, cut toward zero: -1 (no length) is 0.
+std::int64_t mebibytes(std::int64_t bytes) { return bytes / 1024 / 1024; }
+
+// "time" as an integer: a number's integer part or a text's leading integer, 0 when absent;
+// kept within 32 bits like every number read from the lists.
+std::int64_t timeValue(const PlistValue& anime) {
+    const PlistValue* time = anime.find(key::kTime);
+    if (time == nullptr) return 0;
+    constexpr auto kMin = static_cast<double>(std::numeric_limits<std::int32_t>::min());
+    constexpr auto kMax = static_cast<double>(std::numeric_limits<std::int32_t>::max());
+    if (auto i = time->asInteger()) {
+        return std::clamp<std::int64_t>(*i, std::numeric_limits<std::int32_t>::min(),
+                                        std::numeric_limits<std::int32_t>::max());
+    }
+    if (auto r = time->asReal()) {
+        if (std::isnan(*r)) return 0;
+        return static_cast<std::int64_t>(std::trunc(std::clamp(*r, kMin, kMax)));
+    }
+    if (const std::string* text = time->asString()) return TextUtil::leadingInteger(*text);
+    return 0;
+}
+
+// The episode name as a file name: "/" and NUL would point into folders or cut the name, so
+// they become "／"; the stem leaves room for the longer extension within 255 bytes.
+std::string fileStemFor(const std::string& episodeName) {
+    std::string stem = TextUtil::replaceAll(episodeName, "/", "／");
+    stem = TextUtil::replaceAll(stem, std::string_view("\0", 1), "／");
+    return DownloadFileName::shortened(
+        stem, DownloadFileName::kMaxBytes - std::char_traits<char>::length(kLoadingExtension));
+}
+
+}  // namespace
+
+FileDownload_Auto::FileDownload_Auto(const PlatformServices& platform, std::string urlText,
+                                     PlistValue anime, std::shared_ptr<EpisodeClaims> claims,
+                                     UrlTransfer::Options options)
+    : FileDownload(platform, std::move(urlText), options),
+      anime_(std::move(anime)),
+      episodeName_(anime_.stringFor(key::kFile)),
+      fileStem_(fileStemFor(episodeName_)),
+      claims_(claims ? std::move(claims) : std::make_shared<EpisodeClaims>()) {
+    const std::int64_t time = timeValue(anime_);
+    if (time <= 0) {
+        fileSizeHD_ = kDefaultFileSizeHD;
+        platform_.log.log(
+            "AutoDownloadSystem -> Detect Error: dlst.plist has invalid value in <time>.");
+    } else {
+        fileSizeHD_ = time * 5;  // 64-bit: no "time" overflows it
+    }
+    platform_.center.addObserver(this, notification::kAutoDownloadComplete,
+                                 [this](const PlistValue& object) { checkAutoDownloadStatus(object); });
+}
+
+// Ends the observation first: NotificationCenter waits here for a delivery to this operation
+// still running on another thread, so none can reach it once it is gone.
+FileDownload_Auto::~FileDownload_Auto() { platform_.center.removeObserver(this); }
+
+void FileDownload_Auto::checkAutoDownloadStatus(const PlistValue& object) {
+    const std::string* name = object.asString();
+    if (name != nullptr && *name == episodeName_) cancel();
+}
+
+void FileDownload_Auto::didReceiveResponse(std::int64_t expectedContentLength) {
+    expectedFileSize_ = expectedContentLength;
+    if (mebibytes(expectedFileSize_) < fileSizeHD_) cancelFromHandler();
+}
+
+std::string FileDownload_Auto::decideDestination(const std::string& /*suggestedFilename*/) {
+    const std::filesystem::path folder = platform_.files.applicationDirectory();
+    Files::createDirectories(folder);
+    return (folder / (fileStem_ + kLoadingExtension)).string();
+}
+
+void FileDownload_Auto::didCreateDestination(const std::string& path) {
+    filePath_ = path;
+    fileName_ = std::filesystem::path(path).filename().string();
+    platform_.log.log("AutoDownloadSystem -> " + filePath_ + ": " +
+                      std::to_string(mebibytes(expectedFileSize_)) + " MB");
+}
+
+void FileDownload_Auto::didReceiveDataOfLength(std::int64_t /*length*/) {}
+
+void FileDownload_Auto::downloadDidFinish() {
+    currentFileSize_ = Files::fileSize(filePath_).value_or(0);
+    if (mebibytes(currentFileSize_) <= fileSizeHD_) {
+        platform_.log.log("AutoDownloadSystem -> Unsuitable File: " + fileName_);
+        if (Files::exists(filePath_)) Files::remove(filePath_);
+        return;
+    }
+    if (!claims_->claim(episodeName_)) {
+        // Another source of this episode passed at the same moment and claimed it first: this
+        // one ends as a cancelled duplicate.
+        Operation::cancel();
+        if (Files::exists(filePath_)) Files::remove(filePath_);
+        return;
+    }
+    platform_.log.log("AutoDownloadSystem -> Download Complete: " + fileName_);
+    won_ = true;
+}
+
+void FileDownload_Auto::didFailWithError(const std::string& /*error*/) {
+    if (!filePath_.empty() && Files::exists(filePath_)) Files::remove(filePath_);
+}
+
+// The win, without the operation's lock: the announcement cancels the other sources, whose
+// threads may be waiting for this operation's lock at this moment.
+void FileDownload_Auto::afterTransferEnded() {
+    if (!won_) return;
+    // First stop observing, or the announcement would cancel this operation too.
+    platform_.center.removeObserver(this);
+    platform_.center.post(notification::kAutoDownloadComplete, PlistValue::string(episodeName_));
+    moveToFinalName();
+}
+
+// "<episode>.mp4", or the first free "<episode> (n).mp4": an existing file is never replaced
+// and the download never stays behind as ".download".
+void FileDownload_Auto::moveToFinalName() {
+    const std::filesystem::path folder = std::filesystem::path(filePath_).parent_path();
+    const std::string name = fileStem_ + kFinalExtension;
+    for (int n = 0; n <= kMaxNumberedNames; ++n) {
+        const std::filesystem::path target =
+            folder / (n == 0 ? name : DownloadFileName::numbered(name, n));
+        if (Files::move(filePath_, target)) return;
+        if (errno != EEXIST) return;
+    }
+}
+
+}  // namespace kestrova
