@@ -8,10 +8,16 @@
 
 namespace kestrova {
 
+class EpisodePageAnalysis;
+class RankingSection;
+
 // The automatic episode finder. One scan (analyzeWithURL) refreshes the download list from the
 // maker's server, reads the video site's ranking, matches the followed titles' keywords and
-// analyses each matching episode page, posting "updateDefaults_dlst" and "downloadRequest".
-// It also keeps the episode record's rules (eplstManager). Runs on the main thread.
+// analyses each matching episode page, posting "updateDefaults_dlst" and "downloadRequest"
+// and logging each step. It also keeps the episode record's rules (eplstManager).
+//
+// Scans run on the main thread and block it while they fetch; the page work itself is done by
+// RankingSection and EpisodePageAnalysis, which need no network.
 class AutoDownloadSystem {
 public:
     AutoDownloadSystem(const PlatformServices& platform, bool debug);
@@ -24,17 +30,25 @@ public:
                         const std::optional<PlistValue>& episodeList);
 
     // The episode record with the episode named file ("<title> (NN)") recorded as downloaded.
+    // A name without " (" or a number outside 0 to 9999 is logged and changes nothing. Safe
+    // from any thread.
     PlistValue eplstManager(const std::string& file, const PlistValue& episodeList,
                             const PlistValue& downloadList) const;
 
-    // The fetched list with each record's "status" taken from the stored list where the title
-    // was already known.
-    static PlistValue mergeList(const PlistValue& fetched,
-                                const std::optional<PlistValue>& stored);
+    // The fetched list with each record's "status" taken from the first stored record with the
+    // same title; a stored record without "status" removes it.
+    static PlistValue mergeList(const PlistValue& fetched, const std::optional<PlistValue>& stored);
 
 private:
+    std::optional<PlistValue> refreshList(const std::optional<PlistValue>& downloadList);
+    void scanRanking(const std::string& url, const PlistValue::Array& records,
+                     const PlistValue& episodeList, const RankingSection& ranking);
+    void analyzeEpisodePage(const std::string& title, const std::string& pageURL,
+                            const PlistValue& episodeList);
+    void log(const std::string& event) const;
+
     const PlatformServices& platform_;
-    bool debug_;
+    [[maybe_unused]] bool debug_;  // kept from creation; every scan line is written regardless
     bool isEnable_ = false;
 };
 

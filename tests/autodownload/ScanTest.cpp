@@ -1,0 +1,334 @@
+// Whole scans against the fixture site on loopback: the list refresh, the ranking search, the
+// episode pages, and the exact log lines and posts they produce.
+#include <gtest/gtest.h>
+
+#include <mutex>
+
+#include "app/Notifications.h"
+#include "autodownload/AutoDownloadSystem.h"
+#include "fixtures/FixtureSite.h"
+#include "support/TestPlatform.h"
+
+namespace kestrova {
+namespace {
+
+using test::FixtureSite;
+using Lines = std::vector<std::string>;
+
+const std::string kPrefix = "AutoDownloadSystem -> ";
+
+// Every post of one notification name, in order.
+class PostRecorder {
+public:
+    PostRecorder(NotificationCenter& center, const std::string& name) : center_(center) {
+        center_.addObserver(this, name, [this](const PlistValue& object) {
+            std::lock_guard lock(mutex_);
+            posts_.push_back(object);
+        });
+    }
+    ~PostRecorder() { center_.removeObserver(this); }
+    std::vector<PlistValue> posts() const {
+        std::lock_guard lock(mutex_);
+        return posts_;
+    }
+
+private:
+    NotificationCenter& center_;
+    mutable std::mutex mutex_;
+    std::vector<PlistValue> posts_;
+};
+
+PlistValue request(const std::string& url, const std::string& title, const std::string& file) {
+    return PlistValue::dictionary({{"URL", PlistValue::string(url)},
+                                   {"title", PlistValue::string(title)},
+                                   {"file", PlistValue::string(file)}});
+}
+
+class ScanTest : public ::testing::Test {
+protected:
+    ScanTest() {
+        EXPECT_TRUE(site.start());
+        test::TestPlatform::Options options;
+        options.serverURL = site.serverURL();
+        options.siteURL = site.siteURL();
+        platform = std::make_unique<test::TestPlatform>(options);
+        system = std::make_unique<AutoDownloadSystem>(platform->services, false);
+        system->setIsEnable(true);
+        listPosts = std::make_unique<PostRecorder>(platform->center, notification::kUpdateDlst);
+        requestPosts =
+            std::make_unique<PostRecorder>(platform->center, notification::kDownloadRequest);
+        list = PlistValue::array({FixtureSite::animeRecord("Foo", {"Foo"})});
+        site.setDownloadList(list);
+    }
+
+    // A ranking with Foo's episode 5 and a page offering a display and two spare sources.
+    void serveFooEpisode(const std::string& videoTitle = "Foo 第5話 HD") {
+        site.setTopPage(FixtureSite::topPage({FixtureSite::titleBlock("w/bar1", "Bar 第1話"),
+                                              FixtureSite::titleBlock("w/foo5", videoTitle)},
+                                             {}));
+        site.setPage("w/foo5",
+                     FixtureSite::episodePage(videoTitle, video(1), {video(2), video(3)}));
+    }
+    std::string video(int n) const { return site.siteURL() + "v/" + std::to_string(n) + ".mp4"; }
+
+    void scan(const std::optional<PlistValue>& episodes = PlistValue::dictionary()) {
+        system->analyzeWithURL(site.siteURL(), list, episodes);
+    }
+    Lines lines() const {
+        Lines out;
+        for (const std::string& line : platform->log.linesStartingWith(kPrefix)) {
+            out.push_back(line.substr(kPrefix.size()));
+        }
+        return out;
+    }
+
+    FixtureSite site;
+    std::unique_ptr<test::TestPlatform> platform;
+    std::unique_ptr<AutoDownloadSystem> system;
+    std::unique_ptr<PostRecorder> listPosts;
+    std::unique_ptr<PostRecorder> requestPosts;
+    std::optional<PlistValue> list;
+};
+
+TEST_F(ScanTest, NewEpisodeIsRequestedFromEverySourceWithEveryLineInOrder) {
+    serveFooEpisode();
+    scan();
+    EXPECT_EQ(lines(), (Lines{"Start Analyze.", "Get HTML: Top Page.", "Search Keyword: Foo in Foo",
+                              "Match Keyword: Foo in Foo", "Get Page: Foo 第5話 HD",
+                              "HD Movie Detected: Foo (05)", "Start AutoDownload: Foo (05)",
+                              "Terminate Analyze."}));
+    EXPECT_EQ(requestPosts->posts(),
+              (std::vector<PlistValue>{request(video(1), "Foo", "Foo (05)"),
+                                       request(video(2), "Foo", "Foo (05)"),
+                                       request(video(3), "Foo", "Foo (05)")}));
+    EXPECT_TRUE(listPosts->posts().empty());
+    EXPECT_EQ(site.siteRequests(), (Lines{"/", "/w/foo5"}));
+}
+
+TEST_F(ScanTest, AlreadyDownloadedEpisodeIsNotRequested) {
+    serveFooEpisode();
+    scan(PlistValue::dictionary(
+        {{"Foo", PlistValue::array({PlistValue::boolean(false), PlistValue::boolean(false),
+                                    PlistValue::boolean(false), PlistValue::boolean(false),
+                                    PlistValue::boolean(false), PlistValue::boolean(true)})}}));
+    const Lines got = lines();
+    ASSERT_EQ(got.size(), 8u);
+    EXPECT_EQ(got[5], "HD Movie Detected: Foo (05)");
+    EXPECT_EQ(got[6], "Already Downloaded: Foo (05)");
+    EXPECT_TRUE(requestPosts->posts().empty());
+}
+
+TEST_F(ScanTest, FailedListFetchGoesOnWithTheListHandedIn) {
+    site.setDownloadList(std::nullopt);
+    serveFooEpisode();
+    scan();
+    const Lines got = lines();
+    ASSERT_GE(got.size(), 2u);
+    EXPECT_EQ(got[0], "Failed to Update Anime List.");
+    EXPECT_EQ(got[1], "Start Analyze.");
+    EXPECT_EQ(got.back(), "Terminate Analyze.");
+    EXPECT_EQ(requestPosts->posts().size(), 3u);
+    EXPECT_TRUE(listPosts->posts().empty());
+}
+
+TEST_F(ScanTest, BrokenListDocumentsKeepTheListHandedIn) {
+    const std::vector<std::pair<std::string, std::string>> documents{
+        {"garbage", "this is no property list"},
+        {"dictionary root", "<plist version=\"1.0\"><dict/></plist>"},
+        {"string element", "<plist version=\"1.0\"><array><string>Foo</string></array></plist>"},
+        {"record carrying a file name",
+         "<plist version=\"1.0\"><array><dict><key>title</key><string>Bar</string>"
+         "<key>file</key><string>../../.bashrc</string></dict></array></plist>"}};
+    system->setIsEnable(false);
+    for (const auto& [what, body] : documents) {
+        platform->log.clear();
+        site.setDownloadListBody(body);
+        scan();
+        EXPECT_EQ(lines().back(), "Failed to Update Anime List.") << what;
+    }
+    EXPECT_TRUE(listPosts->posts().empty());
+    EXPECT_EQ(lines().front(), "Rejected dlst.plist: record 0 carries \"URL\" or \"file\" (Bar).");
+}
+
+TEST_F(ScanTest, UnchangedListIsNeitherPostedNorLogged) {
+    serveFooEpisode();
+    scan();
+    EXPECT_EQ(lines().front(), "Start Analyze.");
+    EXPECT_TRUE(listPosts->posts().empty());
+}
+
+TEST_F(ScanTest, ChangedListIsPostedAndUsedForTheScan) {
+    serveFooEpisode();
+    const PlistValue fetched = PlistValue::array(
+        {FixtureSite::animeRecord("Foo", {"Foo"}, true), FixtureSite::animeRecord("Bar", {"Bar"})});
+    site.setDownloadList(fetched);
+    list = PlistValue::array({FixtureSite::animeRecord("Foo", {"Foo"}, false)});
+    scan();
+    const PlistValue merged = AutoDownloadSystem::mergeList(fetched, list);
+    EXPECT_EQ(listPosts->posts(), std::vector<PlistValue>{merged});
+    const Lines got = lines();
+    ASSERT_GE(got.size(), 4u);
+    EXPECT_EQ(got[0], "Update Anime List.");
+    EXPECT_EQ(got[1], "Start Analyze.");
+    // Foo stays switched off by the user; Bar, new, is searched.
+    EXPECT_EQ(got[3], "Search Keyword: Bar in Bar");
+    EXPECT_TRUE(requestPosts->posts().empty());
+}
+
+TEST_F(ScanTest, AutomaticDownloadsOffStillRefreshTheList) {
+    serveFooEpisode();
+    list = std::nullopt;
+    system->setIsEnable(false);
+    scan();
+    EXPECT_EQ(lines(), Lines{"Update Anime List."});
+    EXPECT_EQ(listPosts->posts().size(), 1u);
+    EXPECT_EQ(site.listRequests(), 1);
+    EXPECT_TRUE(site.siteRequests().empty());
+}
+
+TEST_F(ScanTest, MissingListsEndTheScan) {
+    site.setDownloadList(std::nullopt);
+    list = std::nullopt;
+    scan();
+    EXPECT_EQ(lines(), (Lines{"Failed to Update Anime List.", "Start Analyze.",
+                              "Failed to Get AutoDownloadList."}));
+    platform->log.clear();
+    list = PlistValue::array();
+    scan(std::nullopt);
+    EXPECT_EQ(lines(), (Lines{"Failed to Update Anime List.", "Start Analyze.",
+                              "Failed to Get EpisodeList."}));
+    EXPECT_TRUE(site.siteRequests().empty());
+}
+
+TEST_F(ScanTest, MissingListHandedInIsSuppliedByTheRefresh) {
+    serveFooEpisode();
+    list = std::nullopt;
+    scan();
+    EXPECT_EQ(lines().front(), "Update Anime List.");
+    EXPECT_EQ(requestPosts->posts().size(), 3u);
+}
+
+TEST_F(ScanTest, TopPageProblemsEndTheScan) {
+    scan();
+    EXPECT_EQ(lines(), (Lines{"Start Analyze.", "Failed to Get HTML: Top Page."}));
+    platform->log.clear();
+    site.setTopPage("<h2 class=\"home_head\">新着動画</h2>\n" +
+                    FixtureSite::titleBlock("w/foo5", "Foo 第5話 HD"));
+    scan();
+    EXPECT_EQ(lines(),
+              (Lines{"Start Analyze.", "Get HTML: Top Page.", "Error in HTML: Top Page."}));
+}
+
+TEST_F(ScanTest, KeywordOnlyOutsideTheRankingIsNotFound) {
+    site.setTopPage(FixtureSite::topPage({FixtureSite::titleBlock("w/bar1", "Bar 第1話")},
+                                         {FixtureSite::titleBlock("w/foo5", "Foo 第5話 HD")}));
+    scan();
+    EXPECT_EQ(lines(), (Lines{"Start Analyze.", "Get HTML: Top Page.", "Search Keyword: Foo in Foo",
+                              "Not Found: Foo in Foo", "Terminate Analyze."}));
+}
+
+TEST_F(ScanTest, LaterOfTwoMatchingBlocksIsAnalysedOnce) {
+    site.setTopPage(FixtureSite::topPage({FixtureSite::titleBlock("w/foo4", "Foo 第4話 HD"),
+                                          FixtureSite::titleBlock("w/foo5", "Foo 第5話 HD")},
+                                         {}));
+    site.setPage("w/foo5", FixtureSite::episodePage("Foo 第5話 HD", video(1), {}));
+    scan();
+    EXPECT_EQ(site.siteRequests(), (Lines{"/", "/w/foo5"}));
+    EXPECT_EQ(requestPosts->posts(), std::vector<PlistValue>{request(video(1), "Foo", "Foo (05)")});
+}
+
+TEST_F(ScanTest, EmptyRelativePathAnalysesTheTopPageItself) {
+    site.setTopPage(FixtureSite::topPage({FixtureSite::titleBlock("", "Foo 第5話 HD")}, {}));
+    scan();
+    EXPECT_EQ(site.siteRequests(), (Lines{"/", "/"}));
+    const Lines got = lines();
+    ASSERT_EQ(got.size(), 6u);
+    EXPECT_EQ(got[3], "Match Keyword: Foo in Foo");
+    // The top page's title line starts with "<head>".
+    EXPECT_EQ(got[4], "Failed to Analyze Page: Foo");
+}
+
+TEST_F(ScanTest, FirstMatchingKeywordEndsTheSearch) {
+    serveFooEpisode();
+    list = PlistValue::array({FixtureSite::animeRecord("Foo", {"Baz", "Foo", "Bar"})});
+    site.setDownloadList(list);
+    scan();
+    const Lines got = lines();
+    ASSERT_GE(got.size(), 6u);
+    EXPECT_EQ(Lines(got.begin() + 2, got.begin() + 6),
+              (Lines{"Search Keyword: Baz in Foo", "Not Found: Baz in Foo",
+                     "Search Keyword: Foo in Foo", "Match Keyword: Foo in Foo"}));
+    EXPECT_EQ(got[6], "Get Page: Foo 第5話 HD");
+}
+
+TEST_F(ScanTest, OnlyTheBooleanFalseSkipsARecord) {
+    serveFooEpisode();
+    PlistValue zero = FixtureSite::animeRecord("Foo", {"Foo"}, std::nullopt);
+    zero.asDictionary()->emplace("status", PlistValue::integer(0));
+    list = PlistValue::array({FixtureSite::animeRecord("Bar", {"Bar"}, false), zero,
+                              FixtureSite::animeRecord("Baz", {"", "Baz"}, std::nullopt)});
+    site.setDownloadList(list);
+    scan();
+    const Lines got = lines();
+    EXPECT_EQ(std::count(got.begin(), got.end(), "Search Keyword: Bar in Bar"), 0);
+    EXPECT_EQ(std::count(got.begin(), got.end(), "Match Keyword: Foo in Foo"), 1);
+    // A record without "status" is searched; an empty keyword never matches.
+    EXPECT_EQ(Lines(got.end() - 5, got.end()),
+              (Lines{"Search Keyword:  in Baz", "Not Found:  in Baz", "Search Keyword: Baz in Baz",
+                     "Not Found: Baz in Baz", "Terminate Analyze."}));
+    EXPECT_EQ(requestPosts->posts().size(), 3u);
+}
+
+TEST_F(ScanTest, EpisodePageFailuresAreLoggedAndTheScanGoesOn) {
+    site.setTopPage(FixtureSite::topPage({FixtureSite::titleBlock("w/missing", "Foo 第5話 HD"),
+                                          FixtureSite::titleBlock("w/a b", "Bar 第5話 HD")},
+                                         {}));
+    site.setPage("w/a b", FixtureSite::episodePage("Bar 第5話 HD", video(1), {}));
+    list = PlistValue::array(
+        {FixtureSite::animeRecord("Foo", {"Foo"}), FixtureSite::animeRecord("Bar", {"Bar"})});
+    site.setDownloadList(list);
+    scan();
+    const Lines got = lines();
+    ASSERT_EQ(got.size(), 9u);
+    EXPECT_EQ(got[4], "Failed to Get Page: Foo");
+    // A path holding a space is no address and is not fetched.
+    EXPECT_EQ(got[7], "Failed to Get Page: Bar");
+    EXPECT_EQ(site.siteRequests(), (Lines{"/", "/w/missing"}));
+}
+
+TEST_F(ScanTest, FaultyPagesAndRecordsAreSkippedWithAReason) {
+    site.setTopPage(FixtureSite::topPage({FixtureSite::titleBlock("w/x", "x/y 第1話 HD"),
+                                          FixtureSite::titleBlock("w/foo", "Foo 第5話 HD")},
+                                         {}));
+    site.setPage("w/foo",
+                 "<title>Foo 第5話 HD</title>\nvar display_movie_url = 'file:///etc/"
+                 "passwd';\nvar ary_spare_sources = [\"" +
+                     video(2) + "\"]\n");
+    list = PlistValue::array({PlistValue::string("junk"), FixtureSite::animeRecord("x/y", {"x/y"}),
+                              FixtureSite::animeRecord("Foo", {"Foo"})});
+    site.setDownloadList(std::nullopt);
+    scan();
+    EXPECT_EQ(
+        lines(),
+        (Lines{"Failed to Update Anime List.", "Start Analyze.", "Get HTML: Top Page.",
+               "Skipped Invalid Record: record 0 not a dictionary.", "Search Keyword: x/y in x/y",
+               "Match Keyword: x/y in x/y", "Skipped Anime: its title cannot name a file: x/y",
+               "Search Keyword: Foo in Foo", "Match Keyword: Foo in Foo",
+               "Get Page: Foo 第5話 HD</title>", "HD Movie Detected: Foo (05)",
+               "Skipped Movie URL: not http or https in Foo (05)", "Start AutoDownload: Foo (05)",
+               "Terminate Analyze."}));
+    EXPECT_EQ(requestPosts->posts(), std::vector<PlistValue>{request(video(2), "Foo", "Foo (05)")});
+}
+
+TEST_F(ScanTest, EpisodeNumberOutOfRangeIsNoEpisode) {
+    serveFooEpisode("Foo HD 第10000話");
+    scan();
+    const Lines got = lines();
+    ASSERT_EQ(got.size(), 7u);
+    EXPECT_EQ(got[4], "Get Page: Foo HD 第10000話");
+    EXPECT_EQ(got[5], "Failed to Get Episode.");
+    EXPECT_TRUE(requestPosts->posts().empty());
+}
+
+}  // namespace
+}  // namespace kestrova
