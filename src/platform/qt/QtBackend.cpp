@@ -1,0 +1,98 @@
+#include "platform/qt/QtBackend.h"
+
+#include <xcb/xcb.h>
+
+#include <QApplication>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <string>
+
+#include "platform/qt/StatusIconPainter.h"
+
+namespace kestrova::qt {
+
+namespace {
+
+bool isSet(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0';
+}
+
+// Wayland lets only the focused window read the clipboard; XWayland does not.
+void preferXWayland() {
+    if (!isSet("QT_QPA_PLATFORM") && isSet("WAYLAND_DISPLAY") && isSet("DISPLAY")) {
+        ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+    }
+}
+
+// Qt ends the process (abort) when its platform cannot start. For the X11 platform, the one
+// used unless the user asked for another or a pure Wayland session, try the display first so
+// that a stale DISPLAY gets a clear message and an exit code instead.
+std::optional<std::string> displayProblem() {
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    const bool x11 = (platform == nullptr || *platform == '\0') ? isSet("DISPLAY")
+                                                                : std::string(platform) == "xcb";
+    if (!x11) return std::nullopt;
+    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+    const bool failed = xcb_connection_has_error(connection) != 0;
+    xcb_disconnect(connection);
+    if (!failed) return std::nullopt;
+    const char* display = std::getenv("DISPLAY");
+    return "cannot open the display \"" + std::string(display != nullptr ? display : "") +
+           "\" (use --headless to run without a desktop)";
+}
+
+}  // namespace
+
+std::unique_ptr<QtBackend> QtBackend::create(int argc, char** argv, SystemLog& log) {
+    SingleInstanceLock lock(SingleInstanceLock::defaultPath());
+    switch (lock.status()) {
+        case SingleInstanceLock::Status::AlreadyRunning:
+            std::fputs("kestrova: already running\n", stderr);
+            return nullptr;
+        case SingleInstanceLock::Status::Unavailable:
+            std::fprintf(stderr, "kestrova: no single-instance lock (%s); going on without it\n",
+                         lock.error().c_str());
+            break;
+        case SingleInstanceLock::Status::Held:
+            break;
+    }
+    preferXWayland();
+    if (const auto problem = displayProblem()) {
+        std::fprintf(stderr, "kestrova: %s\n", problem->c_str());
+        return nullptr;
+    }
+    return std::unique_ptr<QtBackend>(new QtBackend(std::move(lock), argc, argv, log));
+}
+
+QtBackend::QtBackend(SingleInstanceLock lock, int argc, char** argv, SystemLog& log)
+    : lock_(std::move(lock)), argc_(argc) {
+    QCoreApplication::setApplicationName(QStringLiteral("kestrova"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("kestrova"));
+    app_ = std::make_unique<QApplication>(argc_, argv);
+    QGuiApplication::setApplicationDisplayName(QStringLiteral("Kestrova"));
+    // A tray program: closing its last alert must not end it.
+    QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("kestrova"),
+                                                 StatusIconPainter::icon(QStringLiteral("\u2B07"))));
+    runLoop_ = std::make_unique<QtRunLoop>();
+    alerts_ = std::make_unique<QtAlerts>(*runLoop_);
+    banners_ = std::make_unique<QtBanners>(log);
+    pasteboard_ = std::make_unique<QtPasteboard>();
+    workspace_ = std::make_unique<QtWorkspace>(log);
+    statusBar_ = std::make_unique<QtStatusBar>(log);
+}
+
+QtBackend::~QtBackend() {
+    // Everything made over the QApplication goes before it.
+    statusBar_.reset();
+    workspace_.reset();
+    pasteboard_.reset();
+    banners_.reset();
+    alerts_.reset();
+    runLoop_.reset();
+    app_.reset();
+}
+
+}  // namespace kestrova::qt

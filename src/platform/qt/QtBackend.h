@@ -1,0 +1,55 @@
+#pragma once
+
+#include <memory>
+
+#include "platform/Backend.h"
+#include "platform/SystemLog.h"
+#include "platform/qt/QtAlerts.h"
+#include "platform/qt/QtBanners.h"
+#include "platform/qt/QtPasteboard.h"
+#include "platform/qt/QtRunLoop.h"
+#include "platform/qt/QtStatusBar.h"
+#include "platform/qt/QtWorkspace.h"
+#include "platform/qt/SingleInstanceLock.h"
+
+class QApplication;
+
+namespace kestrova::qt {
+
+// Kestrova on the desktop: the QApplication and the services over it (Qt's event loop, message
+// boxes, desktop notifications over D-Bus, the clipboard, the browser, the panel's status item).
+//
+// create() is the desktop mode's way in. It first takes the single-instance lock, so a second
+// Kestrova of the same user prints "kestrova: already running" and gets nothing, then starts
+// Qt; it answers nothing, after a message on standard error, when Qt cannot start. On a Wayland
+// session that also offers X11 it runs Qt on XWayland, since Wayland lets only the focused
+// window read the clipboard and Kestrova never has focus.
+class QtBackend : public Backend {
+public:
+    static std::unique_ptr<QtBackend> create(int argc, char** argv, SystemLog& log);
+    ~QtBackend() override;
+    QtBackend(const QtBackend&) = delete;
+    QtBackend& operator=(const QtBackend&) = delete;
+
+    RunLoop& runLoop() override { return *runLoop_; }
+    AlertService& alerts() override { return *alerts_; }
+    BannerService& banners() override { return *banners_; }
+    Pasteboard& pasteboard() override { return *pasteboard_; }
+    Workspace& workspace() override { return *workspace_; }
+    StatusBar& statusBar() override { return *statusBar_; }
+
+private:
+    QtBackend(SingleInstanceLock lock, int argc, char** argv, SystemLog& log);
+
+    SingleInstanceLock lock_;  // first in, last out: held until everything else is gone
+    int argc_;                 // QApplication keeps a reference to it
+    std::unique_ptr<QApplication> app_;
+    std::unique_ptr<QtRunLoop> runLoop_;
+    std::unique_ptr<QtAlerts> alerts_;
+    std::unique_ptr<QtBanners> banners_;
+    std::unique_ptr<QtPasteboard> pasteboard_;
+    std::unique_ptr<QtWorkspace> workspace_;
+    std::unique_ptr<QtStatusBar> statusBar_;
+};
+
+}  // namespace kestrova::qt

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/BannerService.h"
+#include "platform/SystemLog.h"
+
+class QObject;
+
+namespace kestrova::qt {
+
+// Banners through the desktop's notification server: org.freedesktop.Notifications Notify on
+// the session bus, app name "Kestrova", normal urgency and the "message-new-instant" sound, so
+// that every desktop shows them (low-urgency ones are hidden by some) and plays a sound.
+//
+// deliver() may be called from any thread; the call is sent from the main thread without
+// waiting for the answer. A server that speaks body markup gets the text escaped, so a file
+// name such as "Tom & Jerry <1>.mp4" is shown as it is. Failures are logged.
+class QtBanners : public BannerService {
+public:
+    explicit QtBanners(SystemLog& log);
+    ~QtBanners() override;
+    QtBanners(const QtBanners&) = delete;
+    QtBanners& operator=(const QtBanners&) = delete;
+
+    void deliver(const std::string& title, const std::string& informativeText) override;
+
+private:
+    void send(const std::string& title, const std::string& text);
+    void notify(const std::string& title, const std::string& text);
+
+    SystemLog& log_;
+    std::unique_ptr<QObject> context_;  // the main thread's end; owns the pending calls
+    std::optional<bool> bodyMarkup_;    // the server's answer, once known
+};
+
+}  // namespace kestrova::qt

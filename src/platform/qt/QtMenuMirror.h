@@ -1,0 +1,47 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "platform/Menu.h"
+#include "platform/MenuItem.h"
+
+class QAction;
+class QMenu;
+
+namespace kestrova::qt {
+
+// Mirrors a menu of the model into a QMenu, one QAction per model item, and keeps it in line
+// in place: sync() changes only what differs (a new percentage changes one action's text), adds
+// actions for new items and removes those of items that left, so an open menu never flickers.
+//
+// Titles are shown as the model holds them ("&" escaped so Qt takes no mnemonic), a model state
+// of 1 is a checked check mark, disabled items follow the model's enabled rule, submenus get
+// their own QMenu and mirror, and a key equivalent k is shown as Ctrl+k. Choosing an action
+// runs its item's action on a later turn of the main loop (never inside the D-Bus call or the
+// QAction signal that reported the choice), then calls afterChoice.
+class QtMenuMirror {
+public:
+    QtMenuMirror(QMenu& target, std::function<void()> afterChoice);
+    ~QtMenuMirror();
+    QtMenuMirror(const QtMenuMirror&) = delete;
+    QtMenuMirror& operator=(const QtMenuMirror&) = delete;
+
+    void sync(const Menu& model);
+    void clear();
+
+private:
+    struct Entry;
+    Entry makeEntry(const std::shared_ptr<MenuItem>& item);
+    void update(Entry& entry);
+    void updateSubmenu(Entry& entry);
+    void arrange();
+    void discard(Entry& entry);
+
+    QMenu& menu_;
+    std::function<void()> afterChoice_;
+    std::vector<Entry> entries_;
+};
+
+}  // namespace kestrova::qt

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/StatusBar.h"
+#include "platform/SystemLog.h"
+
+class QMenu;
+class QObject;
+class QSystemTrayIcon;
+
+namespace kestrova::qt {
+
+class QtMenuMirror;
+
+// Draws one status item of the model: its menu is mirrored into a QMenu at once, and
+// showInTray() puts it in the panel as a QSystemTrayIcon (which on Linux publishes a
+// StatusNotifierItem and exports the menu over com.canonical.dbusmenu). The icon is the item's
+// title painted, the tool tip "Kestrova".
+//
+// Every change of the model is taken up once per turn of the event loop: many changes in a
+// row (a whole refresh pass) give one sync. Main thread only.
+class QtStatusItemRenderer {
+public:
+    QtStatusItemRenderer(std::shared_ptr<StatusItem> item, SystemLog& log);
+    ~QtStatusItemRenderer();
+    QtStatusItemRenderer(const QtStatusItemRenderer&) = delete;
+    QtStatusItemRenderer& operator=(const QtStatusItemRenderer&) = delete;
+
+    void showInTray();
+    bool isInTray() const { return tray_ != nullptr; }
+    // The mirrored menu, kept in line with the model.
+    QMenu& menu() { return *menu_; }
+    const StatusItem& item() const { return *item_; }
+
+private:
+    void scheduleSync();
+    void sync();
+    void updateIcon();
+
+    std::shared_ptr<StatusItem> item_;
+    SystemLog& log_;
+    std::unique_ptr<QObject> context_;
+    std::unique_ptr<QMenu> menu_;
+    std::unique_ptr<QtMenuMirror> mirror_;
+    std::unique_ptr<QSystemTrayIcon> tray_;  // after menu_: it goes first
+    std::string paintedTitle_;
+    bool syncPending_ = false;
+};
+
+}  // namespace kestrova::qt
