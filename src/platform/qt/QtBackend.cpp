@@ -68,7 +68,7 @@ std::unique_ptr<QtBackend> QtBackend::create(int argc, char** argv, SystemLog& l
 
 QtBackend::QtBackend(SingleInstanceLock lock, int argc, char** argv, SystemLog& log)
     : lock_(std::move(lock)), argc_(argc) {
-    QCoreApplication::setApplicationName(QStringLiteral("kestrova"));
+    QCoreApplication::setApplicationName(QStringLiteral("Kestrova"));
     QGuiApplication::setDesktopFileName(QStringLiteral("kestrova"));
     app_ = std::make_unique<QApplication>(argc_, argv);
     QGuiApplication::setApplicationDisplayName(QStringLiteral("Kestrova"));
