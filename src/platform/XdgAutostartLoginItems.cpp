@@ -208,7 +208,9 @@ std::vector<LoginItems::Entry> XdgAutostartLoginItems::snapshot() {
     for (fs::directory_iterator it(directory_, error), end; !error && it != end;
          it.increment(error)) {
         std::string name = it->path().filename().string();
-        if (isEntryName(name) && it->is_regular_file(error)) names.push_back(std::move(name));
+        // Its own error code: a dangling link is skipped without ending the walk.
+        std::error_code typeError;
+        if (isEntryName(name) && it->is_regular_file(typeError)) names.push_back(std::move(name));
     }
     std::sort(names.begin(), names.end());
     std::vector<Entry> entries;

@@ -4,6 +4,7 @@
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <ostream>
 
 #include "platform/XdgAutostartLoginItems.h"
 #include "support/ParamName.h"
@@ -35,6 +36,9 @@ struct ParseCase {
     std::string text;
     std::optional<std::string> program;
 };
+
+// Failure messages name the row.
+void PrintTo(const ParseCase& row, std::ostream* os) { *os << row.name; }
 
 class ExecLineTest : public AutostartFolder, public ::testing::WithParamInterface<ParseCase> {};
 
@@ -77,7 +81,12 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"BadEscapeInQuotes", kHead + "Exec=\"/opt/\\\\a\"\n", std::nullopt},
         ParseCase{"QuoteNotAWholeArgument", kHead + "Exec=\"/opt/a\"b\n", std::nullopt},
         ParseCase{"QuoteInsideUnquoted", kHead + "Exec=/opt/a\"b\"\n", std::nullopt},
-        ParseCase{"NoGroup", "Exec=/usr/bin/app\n", std::nullopt}),
+        ParseCase{"CrLfLines", "[Desktop Entry]\r\nExec=/usr/bin/app\r\n", "/usr/bin/app"},
+        ParseCase{"NoGroup", "Exec=/usr/bin/app\n", std::nullopt},
+        ParseCase{"ExecOfAnotherGroup", kHead + "[Desktop Action Tray]\nExec=/usr/bin/app\n",
+                  std::nullopt},
+        ParseCase{"UnterminatedQuote", kHead + "Exec=\"/opt/a b\n", std::nullopt},
+        ParseCase{"NoExec", kHead + "TryExec=/usr/bin/app\n", std::nullopt}),
     test::ParamName());
 
 TEST_F(AutostartFolder, ListsDesktopFilesInNameOrder) {
@@ -86,6 +95,7 @@ TEST_F(AutostartFolder, ListsDesktopFilesInNameOrder) {
     write("c.desktop.bak", "[Desktop Entry]\nExec=/c\n");
     write("notes.txt", "");
     fs::create_directories(dir() / "d.desktop");
+    fs::create_symlink(dir() / "missing", dir() / "0-dangling.desktop");
     std::vector<std::string> ids;
     for (const auto& entry : items.snapshot()) ids.push_back(entry.id);
     EXPECT_EQ(ids, (std::vector<std::string>{"a.desktop", "b.desktop"}));

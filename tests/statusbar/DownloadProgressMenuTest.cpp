@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "statusbar/StatusBarHarness.h"
 #include "support/ParamName.h"
 
@@ -48,6 +50,9 @@ struct ProgressCase {
     std::vector<Table> passes;
     std::vector<std::string> expected;  // the main menu after the last pass
 };
+
+// Failure messages name the row.
+void PrintTo(const ProgressCase& row, std::ostream* os) { *os << row.name; }
 
 class DownloadProgressTest : public ::testing::TestWithParam<ProgressCase> {};
 

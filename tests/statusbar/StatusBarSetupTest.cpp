@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "app/Notifications.h"
 #include "statusbar/PostRecorder.h"
 #include "statusbar/StatusBarHarness.h"
@@ -57,6 +59,9 @@ struct SettingsCase {
     std::vector<std::string> expected;
 };
 
+// Failure messages name the row.
+void PrintTo(const SettingsCase& row, std::ostream* os) { *os << row.name; }
+
 class SettingsMenuTest : public ::testing::TestWithParam<SettingsCase> {};
 
 TEST_P(SettingsMenuTest, ChecksFollowTheGivenSettings) {
@@ -90,6 +95,9 @@ struct SwitchCase {
     const char* notification;
     bool restartAlert;
 };
+
+// Failure messages name the row.
+void PrintTo(const SwitchCase& row, std::ostream* os) { *os << row.name; }
 
 class SettingsSwitchTest : public ::testing::TestWithParam<SwitchCase> {};
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <ostream>
 
 #include "fixtures/LoopbackServer.h"
 #include "statusbar/StatusBarHarness.h"
@@ -59,6 +60,9 @@ struct PageCase {
     std::optional<std::string> body;  // nothing: the page is not there (404)
     std::string expected;             // the alert's informative text
 };
+
+// Failure messages name the row.
+void PrintTo(const PageCase& row, std::ostream* os) { *os << row.name; }
 
 class UpdatePageTest : public UpdateCheck, public ::testing::WithParamInterface<PageCase> {};
 
