@@ -70,8 +70,7 @@ TEST_F(AppDelegateTest, FirstLaunchUsesRegisteredValuesAndShippedLists) {
     EXPECT_EQ(delegate->downloadList(), platform.bundle.plistResource("dlst"));
     EXPECT_EQ(delegate->episodeList(), platform.bundle.plistResource("eplst"));
     // No pruning: the stored record equals the shipped one, so nothing was written.
-    EXPECT_FALSE(platform.reopenDefaults()->objectForKey("downloadedEpisodeList") !=
-                 platform.bundle.plistResource("eplst"));
+    EXPECT_FALSE(platform.reopenDefaults()->objectForKey("downloadedEpisodeList"));
     quit();
 }
 
@@ -247,7 +246,7 @@ TEST_P(AppDelegateQuitTest, AsksOnlyWhileADownloadIsDownloading) {
     EXPECT_EQ(delegate->applicationShouldTerminate(), GetParam().expectedReply);
     ASSERT_EQ(platform.alerts.shown().size(), GetParam().expectAlert ? 1u : 0u);
     if (GetParam().expectAlert) {
-        const Alert& alert = platform.alerts.shown()[0];
+        const Alert alert = platform.alerts.shown()[0];
         EXPECT_TRUE(alert.legacyForm);
         EXPECT_EQ(alert.messageText, "Kestrova");
         EXPECT_EQ(alert.buttons, (std::vector<std::string>{"終了", "キャンセル", ""}));
