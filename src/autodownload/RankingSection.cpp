@@ -1,6 +1,7 @@
 #include "autodownload/RankingSection.h"
 
 #include <algorithm>
+#include <functional>
 
 #include "autodownload/KeywordMatcher.h"
 
@@ -30,9 +31,17 @@ std::optional<RankingSection> RankingSection::cut(std::string_view page) {
 }
 
 RankingSection::RankingSection(std::string_view section) : section_(section) {
+    // The marker begins with '<', the commonest byte of a page: skipping by its last bytes is
+    // several times faster than the plain search here.
+    const std::boyer_moore_horspool_searcher searcher(kTitleBlockMarker.begin(),
+                                                      kTitleBlockMarker.end());
     std::size_t begin = 0;
     for (;;) {
-        const std::size_t marker = section_.find(kTitleBlockMarker, begin);
+        const auto found = std::search(section_.begin() + static_cast<std::ptrdiff_t>(begin),
+                                       section_.end(), searcher);
+        const std::size_t marker = found == section_.end()
+                                       ? std::string_view::npos
+                                       : static_cast<std::size_t>(found - section_.begin());
         const std::size_t end = marker == std::string_view::npos ? section_.size() : marker;
         Block block{begin, end, linkPath(section_.substr(begin, end - begin))};
         blocks_.push_back(block);
