@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QThread>
@@ -62,10 +63,18 @@ int QtAlerts::runOnMainThread(const Alert& alert) {
     QMessageBox box;
     box.setWindowTitle(QStringLiteral("Kestrova"));
     box.setIcon(iconFor(alert.style));
-    // Plain text: the texts are shown as given, line breaks included, never as markup.
+    // Plain text: the texts are shown as given, line breaks included, never as markup (a
+    // version text or a file name from a server could otherwise carry some).
     box.setTextFormat(Qt::PlainText);
     box.setText(QString::fromStdString(alert.messageText));
-    box.setInformativeText(QString::fromStdString(alert.informativeText));
+    const QString informative = QString::fromStdString(alert.informativeText);
+    box.setInformativeText(informative);
+    // The box's text format does not reach the informative text's label.
+    if (auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"))) {
+        label->setTextFormat(Qt::PlainText);
+    } else {
+        box.setInformativeText(Qt::convertFromPlainText(informative, Qt::WhiteSpaceNormal));
+    }
     // Kestrova has no window of its own, so nothing else brings its alerts to the front.
     box.setWindowFlag(Qt::WindowStaysOnTopHint);
 

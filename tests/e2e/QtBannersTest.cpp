@@ -1,0 +1,82 @@
+#include "platform/qt/QtBanners.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "QtTestSession.h"
+#include "support/RecordingLog.h"
+#include "support/TempDir.h"
+
+namespace kestrova::qt {
+namespace {
+
+using test::spinUntil;
+
+std::vector<std::string> recordedLines(const std::filesystem::path& file) {
+    std::ifstream in(file);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty()) lines.push_back(line);
+    }
+    return lines;
+}
+
+class QtBannersTest : public ::testing::Test {
+protected:
+    std::unique_ptr<test::SpawnedProcess> startServer(bool markup) {
+        std::vector<std::string> args{"--record", record.string()};
+        if (markup) args.emplace_back("--markup");
+        return test::startFakeService("fake_notification_daemon.py", args);
+    }
+    test::TempDir dir;
+    std::filesystem::path record = dir.path() / "notify.jsonl";
+    test::RecordingLog log;
+};
+
+TEST_F(QtBannersTest, NotifiesWithUrgencyAndSoundFromAnyThread) {
+    const auto server = startServer(false);
+    ASSERT_TRUE(server);
+    QtBanners banners(log);
+    std::thread worker([&] { banners.deliver("ダウンロード完了", "Tom & Jerry <1>.mp4"); });
+    worker.join();
+    ASSERT_TRUE(spinUntil([&] { return recordedLines(record).size() == 1; }));
+    const std::string line = recordedLines(record).front();
+    // The record is JSON written by the fake server with ensure_ascii off.
+    EXPECT_NE(line.find(R"("app_name": "Kestrova")"), std::string::npos) << line;
+    EXPECT_NE(line.find(R"("summary": "ダウンロード完了")"), std::string::npos) << line;
+    EXPECT_NE(line.find(R"("body": "Tom & Jerry <1>.mp4")"), std::string::npos) << line;
+    EXPECT_NE(line.find(R"("urgency": {"type": "y", "value": 1})"), std::string::npos) << line;
+    EXPECT_NE(line.find(R"("sound-name": {"type": "s", "value": "message-new-instant"})"),
+              std::string::npos)
+        << line;
+    EXPECT_NE(line.find(R"("actions": [])"), std::string::npos) << line;
+    EXPECT_NE(line.find(R"("expire_timeout": -1)"), std::string::npos) << line;
+    EXPECT_TRUE(log.lines().empty());
+}
+
+TEST_F(QtBannersTest, EscapesTheTextForAServerThatReadsMarkup) {
+    const auto server = startServer(true);
+    ASSERT_TRUE(server);
+    QtBanners banners(log);
+    banners.deliver("ダウンロード エラー", "Tom & Jerry <1>.mp4");
+    banners.deliver("ダウンロード完了", "b.mp4");
+    ASSERT_TRUE(spinUntil([&] { return recordedLines(record).size() == 2; }));
+    const auto lines = recordedLines(record);
+    EXPECT_NE(lines[0].find(R"("body": "Tom &amp; Jerry &lt;1&gt;.mp4")"), std::string::npos)
+        << lines[0];
+    EXPECT_NE(lines[1].find(R"("summary": "ダウンロード完了")"), std::string::npos) << lines[1];
+}
+
+TEST_F(QtBannersTest, WithoutAServerTheFailureIsLogged) {
+    QtBanners banners(log);
+    banners.deliver("ダウンロード完了", "a.bin");
+    ASSERT_TRUE(spinUntil([&] {
+        return !log.linesStartingWith("QtBanners -> Notify failed: ダウンロード完了").empty();
+    }));
+}
+
+}  // namespace
+}  // namespace kestrova::qt

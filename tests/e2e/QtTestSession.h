@@ -1,0 +1,43 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "SpawnedProcess.h"
+
+class QApplication;
+
+namespace kestrova::test {
+
+// Qt for the desktop backend's tests: a private D-Bus session bus (dbus-daemon) and a
+// QApplication on the offscreen platform, made once per test process before the first test.
+// Registered as a GoogleTest environment by QtTestSession.cpp.
+class QtTestSession : public ::testing::Environment {
+public:
+    void SetUp() override;
+    void TearDown() override;
+
+private:
+    std::unique_ptr<SpawnedProcess> bus_;
+    int argc_ = 1;
+    std::string arg0_ = "test_qt_frontend";
+    char* argv_[2] = {nullptr, nullptr};
+    std::unique_ptr<QApplication> app_;
+};
+
+// Runs Qt's event loop until condition holds or the deadline passes; answers the last result.
+bool spinUntil(const std::function<bool()>& condition,
+               std::chrono::milliseconds deadline = std::chrono::seconds(10));
+
+// Starts one of the fake desktop services of tests/e2e (a Python script) on the test's bus and
+// waits for its "READY"; nothing when it did not come up.
+std::unique_ptr<SpawnedProcess> startFakeService(const std::string& script,
+                                                 const std::vector<std::string>& arguments);
+
+}  // namespace kestrova::test
