@@ -34,7 +34,8 @@ std::unique_ptr<UrlTransfer> UrlTransfer::create(const std::string& urlText, Del
         return nullptr;
     }
     CURL* e = easy.get();
-    std::unique_ptr<UrlTransfer> transfer(new UrlTransfer(delegate, std::move(multi), std::move(easy)));
+    std::unique_ptr<UrlTransfer> transfer(
+        new UrlTransfer(delegate, options, std::move(multi), std::move(easy)));
     curl_easy_setopt(e, CURLOPT_URL, url->c_str());
     HttpUrl::restrictToHttp(e);
     curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
@@ -43,13 +44,12 @@ std::unique_ptr<UrlTransfer> UrlTransfer::create(const std::string& urlText, Del
     // Every encoding libcurl can decode is offered; the file holds the decoded bytes.
     curl_easy_setopt(e, CURLOPT_ACCEPT_ENCODING, "");
     curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT, static_cast<long>(options.connectTimeout.count()));
-    curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME,
-                     std::max(1L, static_cast<long>(options.lowSpeedTime.count())));
     curl_easy_setopt(e, CURLOPT_BUFFERSIZE, options.bufferSize);
     curl_easy_setopt(e, CURLOPT_USERAGENT, "Kestrova");
     curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &UrlTransfer::onWrite);
     curl_easy_setopt(e, CURLOPT_WRITEDATA, transfer.get());
+    curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &UrlTransfer::onHeader);
+    curl_easy_setopt(e, CURLOPT_HEADERDATA, transfer.get());
     if (curl_multi_add_handle(transfer->multi_.get(), e) != CURLM_OK) {
         error = "libcurl could not start the transfer";
         return nullptr;
@@ -57,13 +57,13 @@ std::unique_ptr<UrlTransfer> UrlTransfer::create(const std::string& urlText, Del
     return transfer;
 }
 
-UrlTransfer::UrlTransfer(Delegate& delegate, CurlMulti multi, CurlEasy easy)
-    : delegate_(delegate), multi_(std::move(multi)), easy_(std::move(easy)) {}
+UrlTransfer::UrlTransfer(Delegate& delegate, const Options& options, CurlMulti multi,
+                         CurlEasy easy)
+    : delegate_(delegate), options_(options), multi_(std::move(multi)), easy_(std::move(easy)) {}
 
 UrlTransfer::~UrlTransfer() { curl_multi_remove_handle(multi_.get(), easy_.get()); }
 
 bool UrlTransfer::runSlice(std::chrono::milliseconds maxDuration) {
-    using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline = Clock::now() + maxDuration;
     while (!ended_) {
         if (cancelled_) {
@@ -77,8 +77,15 @@ bool UrlTransfer::runSlice(std::chrono::milliseconds maxDuration) {
             break;
         }
         if (collectResult()) break;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0) break;
+        const Clock::time_point now = Clock::now();
+        const Clock::time_point stalled = lastReceived_ + options_.stallTimeout;
+        if (now >= stalled) {
+            fail("nothing received for " + std::to_string(options_.stallTimeout.count()) + " ms");
+            break;
+        }
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(std::min(deadline, stalled) - now);
+        if (now >= deadline) break;
         // Wakes for socket activity, libcurl's own timers and cancel().
         const CURLMcode polled =
             curl_multi_poll(multi_.get(), nullptr, 0, static_cast<int>(left.count()), nullptr);
@@ -133,12 +140,20 @@ std::size_t UrlTransfer::onWrite(char* data, std::size_t size, std::size_t count
     return static_cast<UrlTransfer*>(self)->write(data, size * count);
 }
 
+// Headers (of redirects too) show that the server is alive; their content is read later
+// through curl_easy_header().
+std::size_t UrlTransfer::onHeader(char* /*data*/, std::size_t size, std::size_t count, void* self) {
+    static_cast<UrlTransfer*>(self)->lastReceived_ = Clock::now();
+    return size * count;
+}
+
 // Called by libcurl with each piece of the (decoded) body of the final response. The first one
 // announces the response and creates the file. Answering CURL_WRITEFUNC_ERROR stops libcurl.
 std::size_t UrlTransfer::write(const char* data, std::size_t length) {
     if (cancelled_) return CURL_WRITEFUNC_ERROR;
     if (!bodyStarted_ && !beginBody()) return CURL_WRITEFUNC_ERROR;
     if (!writeAll(data, length)) return CURL_WRITEFUNC_ERROR;
+    lastReceived_ = Clock::now();
     if (cancelled_) return CURL_WRITEFUNC_ERROR;
     delegate_.transferDidReceiveData(static_cast<std::int64_t>(length));
     return cancelled_ ? CURL_WRITEFUNC_ERROR : length;

@@ -32,8 +32,8 @@ public:
     struct Options {
         // Connecting (and the name lookup) may take this long.
         std::chrono::seconds connectTimeout{30};
-        // The transfer fails when it receives nothing for this long (whole seconds, >= 1).
-        std::chrono::seconds lowSpeedTime{60};
+        // The transfer fails when it receives nothing for this long.
+        std::chrono::milliseconds stallTimeout{60'000};
         // libcurl's receive buffer: the largest chunk one data event reports.
         long bufferSize = 512 * 1024;
     };
@@ -70,9 +70,12 @@ public:
     const std::filesystem::path& createdPath() const { return createdPath_; }
 
 private:
-    UrlTransfer(Delegate& delegate, CurlMulti multi, CurlEasy easy);
+    using Clock = std::chrono::steady_clock;
+
+    UrlTransfer(Delegate& delegate, const Options& options, CurlMulti multi, CurlEasy easy);
 
     static std::size_t onWrite(char* data, std::size_t size, std::size_t count, void* self);
+    static std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* self);
     std::size_t write(const char* data, std::size_t length);
     bool beginBody();
     std::optional<std::string> header(const char* name) const;
@@ -83,12 +86,14 @@ private:
     void fail(const std::string& error);
 
     Delegate& delegate_;
+    const Options options_;
     CurlMulti multi_;
     CurlEasy easy_;
     std::atomic<bool> cancelled_{false};
     bool ended_ = false;
     bool bodyStarted_ = false;
     std::string failure_;  // why a callback stopped the transfer
+    Clock::time_point lastReceived_ = Clock::now();
     UniqueFd file_;
     std::filesystem::path createdPath_;
 };
