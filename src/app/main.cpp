@@ -89,7 +89,7 @@ int runKestrova(kestrova::Backend& backend, kestrova::SystemLog& log) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    bool headless = false;
+    [[maybe_unused]] bool headless = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--version") == 0) {
             std::printf("kestrova %s\n", kestrova::Bundle::main().shortVersionString().c_str());
