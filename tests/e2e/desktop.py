@@ -345,6 +345,18 @@ class Kestrova:
             self.process.kill()
             self.process.wait()
 
+    def terminate(self, deadline=20):
+        """Ends a running Kestrova as the session does at logout (SIGTERM); answers its exit
+        code, or nothing when it was not running."""
+        if not self.process or self.process.poll() is not None:
+            return None
+        self.process.terminate()
+        try:
+            return self.process.wait(timeout=deadline * SLOWDOWN)
+        except subprocess.TimeoutExpired:
+            self.kill()
+            raise Timeout("Kestrova did not end on SIGTERM" + self.diagnostics())
+
     def wait_registered(self, deadline=20):
         """Waits until Kestrova's status item is registered with the panel; fails fast with a
         clear message when it exits or never registers."""

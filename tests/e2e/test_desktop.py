@@ -60,9 +60,17 @@ class DesktopTest(unittest.TestCase):
         self.seen_notifications = len(NOTIFICATIONS.received())
 
     def tearDown(self):
-        self.app.kill()
-        if self.panel:
-            self.panel.stop()
+        try:
+            # Every run ends cleanly, downloads running or not (and a sanitized build finds
+            # nothing at exit).
+            code = self.app.terminate()
+            if code is not None:
+                self.assertEqual(code, 0, "Kestrova did not end cleanly on SIGTERM" +
+                                 self.app.diagnostics())
+        finally:
+            self.app.kill()
+            if self.panel:
+                self.panel.stop()
 
     # helpers
     def launch(self):
