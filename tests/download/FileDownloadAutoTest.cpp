@@ -1,0 +1,195 @@
+// One source of an episode, run on the test's thread: the threshold from "time", the size test
+// at the response and at the end, and the files a win leaves.
+#include <gtest/gtest.h>
+
+#include "app/Notifications.h"
+#include "download/FileDownload_Auto.h"
+#include "download/NotificationRecorder.h"
+#include "download/TestFiles.h"
+#include "support/DownloadServer.h"
+#include "support/ParamName.h"
+#include "support/TestPlatform.h"
+
+namespace kestrova {
+namespace {
+
+namespace fs = std::filesystem;
+using Delivery = test::DownloadServer::Delivery;
+using Reply = test::DownloadServer::Reply;
+
+constexpr std::size_t kMiB = 1024 * 1024;
+constexpr const char* kDetectError =
+    "AutoDownloadSystem -> Detect Error: dlst.plist has invalid value in <time>.";
+
+PlistValue animeWith(const std::string& url, const std::string& episode,
+                     std::optional<PlistValue> time) {
+    PlistValue::Dictionary entries{{key::kURL, PlistValue::string(url)},
+                                   {key::kTitle, PlistValue::string("Title")},
+                                   {key::kFile, PlistValue::string(episode)}};
+    if (time) entries.emplace(key::kTime, *time);
+    return PlistValue::dictionary(std::move(entries));
+}
+
+class FileDownloadAutoTest : public ::testing::Test {
+protected:
+    // A source with "time" 1: the threshold is 5 MiB.
+    std::shared_ptr<FileDownload_Auto> makeSource(const std::string& path,
+                                                  const std::string& episode = "Title (01)") {
+        const std::string url = server.url(path);
+        return std::make_shared<FileDownload_Auto>(
+            platform.services, url, animeWith(url, episode, PlistValue::integer(1)), claims);
+    }
+    std::shared_ptr<FileDownload_Auto> run(const std::string& path,
+                                           const std::string& episode = "Title (01)") {
+        auto operation = makeSource(path, episode);
+        operation->start();
+        EXPECT_TRUE(operation->isFinished());
+        return operation;
+    }
+    std::vector<std::string> autoLogLines() const {
+        return platform.log.linesStartingWith("AutoDownloadSystem -> ");
+    }
+    fs::path folder() const { return platform.files.applicationDirectory(); }
+
+    test::TestPlatform platform;
+    test::DownloadServer server;
+    std::shared_ptr<EpisodeClaims> claims = std::make_shared<EpisodeClaims>();
+    test::NotificationRecorder announcements{platform.center, notification::kAutoDownloadComplete};
+};
+
+struct ThresholdCase {
+    const char* name;
+    std::optional<PlistValue> time;
+    std::int64_t fileSizeHD;
+};
+
+class FileDownloadAutoThresholdTest : public FileDownloadAutoTest,
+                                      public ::testing::WithParamInterface<ThresholdCase> {};
+
+TEST_P(FileDownloadAutoThresholdTest, ComesFromTime) {
+    const FileDownload_Auto operation(platform.services, "http://127.0.0.1:9/x",
+                                      animeWith("http://127.0.0.1:9/x", "E (01)", GetParam().time),
+                                      claims);
+    EXPECT_EQ(operation.fileSizeHD(), GetParam().fileSizeHD);
+    EXPECT_EQ(platform.log.contains(kDetectError), GetParam().fileSizeHD == 150);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FileDownloadAutoThresholdTest,
+    ::testing::Values(
+        ThresholdCase{"Absent", std::nullopt, 150}, ThresholdCase{"Zero", PlistValue::integer(0), 150},
+        ThresholdCase{"Negative", PlistValue::integer(-3), 150},
+        ThresholdCase{"TextWithoutDigits", PlistValue::string("abc"), 150},
+        ThresholdCase{"Boolean", PlistValue::boolean(true), 150},
+        ThresholdCase{"Integer", PlistValue::integer(24), 120},
+        ThresholdCase{"TextLeadingInteger", PlistValue::string(" 24分"), 120},
+        ThresholdCase{"RealIntegerPart", PlistValue::real(2.9), 10},
+        ThresholdCase{"LargeWithout32BitOverflow", PlistValue::integer(1'000'000'000), 5'000'000'000},
+        ThresholdCase{"ClampedTo32Bits", PlistValue::string("99999999999"), 10'737'418'235}),
+    test::ParamName());
+
+enum class Ending { Refused, Unsuitable, Won, Failed };
+
+struct EdgeCase {
+    const char* name;
+    Reply reply;
+    Ending ending;
+};
+
+class FileDownloadAutoEdgeTest : public FileDownloadAutoTest,
+                                 public ::testing::WithParamInterface<EdgeCase> {};
+
+TEST_P(FileDownloadAutoEdgeTest, EndsAsTheSizeDecides) {
+    const auto& row = GetParam();
+    server.reply("/video.mp4", row.reply);
+    const auto operation = run("/video.mp4");
+    const std::string loading = (folder() / "Title (01).download").string();
+    const std::string announcedMiB = std::to_string(row.reply.body.size() / kMiB);
+    switch (row.ending) {
+        case Ending::Refused:
+        case Ending::Failed:
+            EXPECT_EQ(autoLogLines(), std::vector<std::string>{});
+            EXPECT_EQ(test::fileNamesIn(folder()), std::vector<std::string>{});
+            EXPECT_EQ(operation->isCancelled(), row.ending == Ending::Refused);
+            EXPECT_EQ(server.requestCount("/video.mp4"), 1u);
+            break;
+        case Ending::Unsuitable:
+            EXPECT_EQ(autoLogLines(),
+                      (std::vector<std::string>{
+                          "AutoDownloadSystem -> " + loading + ": " + announcedMiB + " MB",
+                          "AutoDownloadSystem -> Unsuitable File: Title (01).download"}));
+            EXPECT_EQ(test::fileNamesIn(folder()), std::vector<std::string>{});
+            break;
+        case Ending::Won:
+            EXPECT_EQ(autoLogLines(),
+                      (std::vector<std::string>{
+                          "AutoDownloadSystem -> " + loading + ": " + announcedMiB + " MB",
+                          "AutoDownloadSystem -> Download Complete: Title (01).download"}));
+            EXPECT_EQ(test::fileNamesIn(folder()), std::vector<std::string>{"Title (01).mp4"});
+            EXPECT_EQ(test::readFile(folder() / "Title (01).mp4"), row.reply.body);
+            EXPECT_FALSE(operation->isCancelled());
+            break;
+    }
+    const auto expected = row.ending == Ending::Won ? std::vector<std::string>{"Title (01)"}
+                                                    : std::vector<std::string>{};
+    EXPECT_EQ(announcements.strings(), expected);
+    EXPECT_TRUE(platform.banners.delivered().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FileDownloadAutoEdgeTest,
+    ::testing::Values(
+        EdgeCase{"BelowThresholdRefused", Reply{.body = std::string(5 * kMiB - 1, 'v')},
+                 Ending::Refused},
+        EdgeCase{"AtThresholdUnsuitable", Reply{.body = std::string(5 * kMiB, 'v')},
+                 Ending::Unsuitable},
+        EdgeCase{"AboveThresholdWins", Reply{.body = test::DownloadServer::pattern(6 * kMiB)},
+                 Ending::Won},
+        EdgeCase{"NoLengthRefused",
+                 Reply{.body = std::string(6 * kMiB, 'v'), .delivery = Delivery::Chunked},
+                 Ending::Refused},
+        EdgeCase{"NotFoundFails", Reply{.status = 404, .body = std::string(6 * kMiB, 'v')},
+                 Ending::Failed}),
+    test::ParamName());
+
+TEST_F(FileDownloadAutoTest, SlashInTheEpisodeNameStaysOutOfTheFileName) {
+    const std::string body = test::DownloadServer::pattern(6 * kMiB);
+    server.reply("/v.mp4", Reply{.body = body});
+    run("/v.mp4", "Fate/Zero (03)");
+    EXPECT_EQ(test::fileNamesIn(folder()), std::vector<std::string>{"Fate／Zero (03).mp4"});
+    EXPECT_EQ(announcements.strings(), std::vector<std::string>{"Fate/Zero (03)"});
+}
+
+TEST_F(FileDownloadAutoTest, WinnerTakesAFreeNameWhenTheMp4Exists) {
+    test::writeFile(folder() / "Title (01).mp4", "earlier");
+    const std::string body = test::DownloadServer::pattern(6 * kMiB);
+    server.reply("/v.mp4", Reply{.body = body});
+    run("/v.mp4");
+    EXPECT_EQ(test::fileNamesIn(folder()),
+              (std::vector<std::string>{"Title (01) (1).mp4", "Title (01).mp4"}));
+    EXPECT_EQ(test::readFile(folder() / "Title (01).mp4"), "earlier");
+    EXPECT_EQ(test::readFile(folder() / "Title (01) (1).mp4"), body);
+}
+
+TEST_F(FileDownloadAutoTest, AnnouncementOfAnotherEpisodeLeavesItAlone) {
+    server.reply("/v.mp4", Reply{.body = test::DownloadServer::pattern(6 * kMiB)});
+    const auto operation = makeSource("/v.mp4");
+    platform.center.post(notification::kAutoDownloadComplete, PlistValue::string("Title (02)"));
+    operation->start();
+    EXPECT_FALSE(operation->isCancelled());
+    EXPECT_EQ(test::fileNamesIn(folder()), std::vector<std::string>{"Title (01).mp4"});
+}
+
+TEST_F(FileDownloadAutoTest, AnnouncementOfItsEpisodeWhileWaitingEndsItWithoutARequest) {
+    server.reply("/v.mp4", Reply{.body = test::DownloadServer::pattern(6 * kMiB)});
+    const auto operation = makeSource("/v.mp4");
+    platform.center.post(notification::kAutoDownloadComplete, PlistValue::string("Title (01)"));
+    EXPECT_TRUE(operation->isFinished());
+    operation->start();
+    EXPECT_TRUE(operation->isCancelled());
+    EXPECT_EQ(server.requestCount("/v.mp4"), 0u);
+    EXPECT_EQ(test::fileNamesIn(folder()), std::vector<std::string>{});
+}
+
+}  // namespace
+}  // namespace kestrova
