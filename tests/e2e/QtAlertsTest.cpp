@@ -1,5 +1,3 @@
-#include "platform/qt/QtAlerts.h"
-
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
@@ -14,6 +12,7 @@
 #include <thread>
 
 #include "QtTestSession.h"
+#include "platform/qt/QtAlerts.h"
 #include "support/ParamName.h"
 
 namespace kestrova::qt {
@@ -107,8 +106,8 @@ const Alert kQuitAlert = Alert::legacy("Kestrova", "終了", "キャンセル", 
                                        "このまま終了しますか？");
 const Alert kThreeButtons = Alert::legacy("Kestrova", "はい", "いいえ", "後で", "<b>x</b>");
 const Alert kOk = Alert::legacy("Kestrova", "OK", "", "", "最新バージョンです。");
-const Alert kTwoAdded = Alert::withButtons("Kestrova", "text", {"OK", "Cancel"},
-                                           Alert::Style::Warning);
+const Alert kTwoAdded =
+    Alert::withButtons("Kestrova", "text", {"OK", "Cancel"}, Alert::Style::Warning);
 
 class QtAlertsAnswerTest : public ::testing::TestWithParam<AnswerRow> {};
 
@@ -150,7 +149,8 @@ TEST(QtAlertsTest, ShowsTheTextsAsGivenWithTheStylesIcon) {
     EXPECT_EQ(driver.seen->defaultButton, "終了");
 
     AlertDriver second({"OK"}, modal);
-    alerts.runModal(Alert::withButtons("Kestrova エラー", "x", {"OK"}, Alert::Style::Informational));
+    alerts.runModal(
+        Alert::withButtons("Kestrova エラー", "x", {"OK"}, Alert::Style::Informational));
     ASSERT_TRUE(second.seen.has_value());
     EXPECT_EQ(second.seen->icon, QMessageBox::Information);
     EXPECT_EQ(second.seen->buttons, (std::vector<QString>{"OK"}));

@@ -1,5 +1,3 @@
-#include "platform/qt/QtBanners.h"
-
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -7,6 +5,7 @@
 #include <thread>
 
 #include "QtTestSession.h"
+#include "platform/qt/QtBanners.h"
 #include "support/RecordingLog.h"
 #include "support/TempDir.h"
 

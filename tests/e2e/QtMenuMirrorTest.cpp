@@ -1,5 +1,3 @@
-#include "platform/qt/QtMenuMirror.h"
-
 #include <gtest/gtest.h>
 
 #include <QAction>
@@ -9,8 +7,8 @@
 #include <QTimer>
 
 #include "QtTestSession.h"
+#include "platform/qt/QtMenuMirror.h"
 #include "platform/qt/QtStatusItemRenderer.h"
-#include "support/RecordingLog.h"
 
 namespace kestrova::qt {
 namespace {
@@ -175,9 +173,8 @@ TEST_F(QtMenuMirrorTest, AnActionMayReplaceItsOwnMenu) {
 }
 
 TEST(QtStatusItemRendererTest, ManyChangesInOneTurnGiveOneSync) {
-    test::RecordingLog log;
     auto item = std::make_shared<StatusItem>();
-    QtStatusItemRenderer renderer(item, log);
+    QtStatusItemRenderer renderer(item);
     auto menu = std::make_shared<Menu>("SystemStatusBarMenu");
     auto download = std::make_shared<MenuItem>("x.bin\u3000(0.0%)");
     menu->addItem(download);
@@ -193,9 +190,8 @@ TEST(QtStatusItemRendererTest, ManyChangesInOneTurnGiveOneSync) {
 }
 
 TEST(QtStatusItemRendererTest, AChoiceThatChangesNothingKeepsTheModelsCheckMark) {
-    test::RecordingLog log;
     auto item = std::make_shared<StatusItem>();
-    QtStatusItemRenderer renderer(item, log);
+    QtStatusItemRenderer renderer(item);
     auto menu = std::make_shared<Menu>("SystemStatusBarMenu");
     int chosen = 0;
     // Like "ログイン時に開く" when the autostart folder cannot be written: the tick stays.

@@ -1,5 +1,3 @@
-#include "platform/qt/QtPasteboard.h"
-
 #include <gtest/gtest.h>
 
 #include <QClipboard>
@@ -9,6 +7,7 @@
 #include <thread>
 
 #include "QtTestSession.h"
+#include "platform/qt/QtPasteboard.h"
 
 namespace kestrova::qt {
 namespace {

@@ -1,5 +1,3 @@
-#include "platform/qt/QtRunLoop.h"
-
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -8,6 +6,7 @@
 #include <thread>
 
 #include "QtTestSession.h"
+#include "platform/qt/QtRunLoop.h"
 
 namespace kestrova::qt {
 namespace {

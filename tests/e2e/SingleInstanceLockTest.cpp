@@ -1,8 +1,7 @@
-#include "platform/qt/SingleInstanceLock.h"
-
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include "platform/qt/SingleInstanceLock.h"
 #include "support/TempDir.h"
 
 namespace kestrova::qt {

@@ -15,7 +15,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from desktop import (FileServer, Kestrova, NotificationServer, Panel, answer_alert,  # noqa: E402
                      copy_to_clipboard, make_home, payload, registered_items, running_look,
-                     wait_for)
+                     visible_windows, wait_for)
 
 ROOT = os.environ.get("KESTROVA_SESSION_ROOT") or tempfile.mkdtemp(prefix="kestrova-e2e-")
 
@@ -273,6 +273,22 @@ class DesktopTest(unittest.TestCase):
         self.assertEqual(app.wait_exit(), 0)
         self.assertFalse(os.path.exists(app.downloads("partial.bin")), "the partial file stayed")
         self.assertIn("Application Terminate.", app.log_text())
+
+    def test_logout_while_the_quit_question_is_up(self):
+        app = self.launch()
+        SERVER.gate("logout")
+        self.copy_and_wait_enabled(f"{SERVER.base}/gated/logout/logout.bin?size={4 << 20}")
+        app.choose(PASTE)
+        wait_for(lambda: os.path.exists(app.downloads("logout.bin")), 10, "the partial file")
+        app.wait_menu(lambda m: len(m.children) > 2 and
+                      running_look("logout.bin").match(m.children[2].label), 10,
+                      "the running download")
+        app.choose(QUIT)
+        wait_for(lambda: visible_windows("^Kestrova$"), 15, "the quit question")
+        # The session ends (SIGTERM) with the question still up: Kestrova quits cleanly.
+        self.assertEqual(app.terminate(), 0, app.diagnostics())
+        self.assertFalse(os.path.exists(app.downloads("logout.bin")), "the partial file stayed")
+        self.assertEqual(app.log_text().count("Application Terminate."), 1)
 
     def test_second_instance_exits_with_a_message(self):
         app = self.launch()

@@ -74,8 +74,8 @@ QtBackend::QtBackend(SingleInstanceLock lock, int argc, char** argv, SystemLog& 
     QGuiApplication::setApplicationDisplayName(QStringLiteral("Kestrova"));
     // A tray program: closing its last alert must not end it.
     QApplication::setQuitOnLastWindowClosed(false);
-    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("kestrova"),
-                                                 StatusIconPainter::icon(QStringLiteral("\u2B07"))));
+    QApplication::setWindowIcon(QIcon::fromTheme(
+        QStringLiteral("kestrova"), StatusIconPainter::icon(QStringLiteral("\u2B07"))));
     runLoop_ = std::make_unique<QtRunLoop>();
     alerts_ = std::make_unique<QtAlerts>(*runLoop_);
     banners_ = std::make_unique<QtBanners>(log);

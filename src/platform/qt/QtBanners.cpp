@@ -46,14 +46,12 @@ void QtBanners::send(const std::string& title, const std::string& text) {
         return;
     }
     // Whether the body is read as markup decides how it must be written: ask once.
-    const auto call = QDBusConnection::sessionBus().asyncCall(
-        QDBusMessage::createMethodCall(kService, kPath, kInterface,
-                                       QStringLiteral("GetCapabilities")));
+    const auto call = QDBusConnection::sessionBus().asyncCall(QDBusMessage::createMethodCall(
+        kService, kPath, kInterface, QStringLiteral("GetCapabilities")));
     whenAnswered(call, context_.get(), [this, title, text](QDBusPendingCallWatcher& answer) {
         if (!bodyMarkup_) {
             const QDBusPendingReply<QStringList> reply = answer;
-            bodyMarkup_ = !reply.isError() &&
-                          reply.value().contains(QStringLiteral("body-markup"));
+            bodyMarkup_ = !reply.isError() && reply.value().contains(QStringLiteral("body-markup"));
         }
         notify(title, text);
     });

@@ -28,9 +28,9 @@ QKeySequence shortcutFor(const std::string& key) {
     if (key.empty()) return {};
     const QString k = QString::fromStdString(key);
     const bool shifted = k.size() == 1 && k.at(0).isUpper();
-    return QKeySequence(QStringLiteral("Ctrl+") + (shifted ? QStringLiteral("Shift+") : QString()) +
-                            k.toUpper(),
-                        QKeySequence::PortableText);
+    return QKeySequence(
+        QStringLiteral("Ctrl+") + (shifted ? QStringLiteral("Shift+") : QString()) + k.toUpper(),
+        QKeySequence::PortableText);
 }
 
 }  // namespace

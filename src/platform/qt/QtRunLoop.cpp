@@ -35,8 +35,8 @@ void QtRunLoop::retire(std::unique_ptr<QTimer> timer) {
     const bool first = retired_.empty();
     retired_.push_back(std::move(timer));
     if (first) {
-        QMetaObject::invokeMethod(context_.get(), [this] { retired_.clear(); },
-                                  Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            context_.get(), [this] { retired_.clear(); }, Qt::QueuedConnection);
     }
 }
 

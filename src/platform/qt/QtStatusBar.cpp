@@ -14,7 +14,7 @@ QtStatusBar::~QtStatusBar() {
 
 std::shared_ptr<StatusItem> QtStatusBar::statusItemWithLength(double /*length*/) {
     auto item = std::make_shared<StatusItem>();
-    renderers_.push_back(std::make_unique<QtStatusItemRenderer>(item, log_));
+    renderers_.push_back(std::make_unique<QtStatusItemRenderer>(item));
     if (hostReady_) {
         renderers_.back()->showInTray();
     } else if (!hostWatcher_) {

@@ -10,9 +10,8 @@
 
 namespace kestrova::qt {
 
-QtStatusItemRenderer::QtStatusItemRenderer(std::shared_ptr<StatusItem> item, SystemLog& log)
+QtStatusItemRenderer::QtStatusItemRenderer(std::shared_ptr<StatusItem> item)
     : item_(std::move(item)),
-      log_(log),
       context_(std::make_unique<QObject>()),
       menu_(std::make_unique<QMenu>()),
       // After a choice: the model may have stayed as it was while Qt already flipped the
@@ -70,7 +69,6 @@ void QtStatusItemRenderer::showInTray() {
                          if (reason == QSystemTrayIcon::Trigger) menu_->popup(QCursor::pos());
                      });
     tray_->show();
-    log_.log("QtStatusItemRenderer -> Status item shown.");
 }
 
 }  // namespace kestrova::qt

@@ -4,7 +4,6 @@
 #include <string>
 
 #include "platform/StatusBar.h"
-#include "platform/SystemLog.h"
 
 class QMenu;
 class QObject;
@@ -23,7 +22,7 @@ class QtMenuMirror;
 // row (a whole refresh pass) give one sync. Main thread only.
 class QtStatusItemRenderer {
 public:
-    QtStatusItemRenderer(std::shared_ptr<StatusItem> item, SystemLog& log);
+    explicit QtStatusItemRenderer(std::shared_ptr<StatusItem> item);
     ~QtStatusItemRenderer();
     QtStatusItemRenderer(const QtStatusItemRenderer&) = delete;
     QtStatusItemRenderer& operator=(const QtStatusItemRenderer&) = delete;
@@ -40,7 +39,6 @@ private:
     void updateIcon();
 
     std::shared_ptr<StatusItem> item_;
-    SystemLog& log_;
     std::unique_ptr<QObject> context_;
     std::unique_ptr<QMenu> menu_;
     std::unique_ptr<QtMenuMirror> mirror_;

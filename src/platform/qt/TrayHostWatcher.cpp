@@ -24,9 +24,9 @@ TrayHostWatcher::~TrayHostWatcher() = default;
 bool TrayHostWatcher::hostAvailable() {
     if (!bus_.isConnected() || bus_.interface() == nullptr) return false;
     if (!bus_.interface()->isServiceRegistered(kWatcherService).value()) return false;
-    QDBusMessage get = QDBusMessage::createMethodCall(kWatcherService, kWatcherPath,
-                                                      QStringLiteral("org.freedesktop.DBus.Properties"),
-                                                      QStringLiteral("Get"));
+    QDBusMessage get = QDBusMessage::createMethodCall(
+        kWatcherService, kWatcherPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+        QStringLiteral("Get"));
     get << kWatcherInterface << QStringLiteral("IsStatusNotifierHostRegistered");
     const QDBusMessage reply = bus_.call(get, QDBus::Block, kCallTimeoutMs);
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return false;
@@ -43,8 +43,9 @@ void TrayHostWatcher::whenHostAvailable(std::function<void()> ready) {
         log_.log("TrayHostWatcher -> No session bus: the status item cannot be shown.");
         return;
     }
-    log_.log("TrayHostWatcher -> Waiting for a panel that shows status items "
-             "(org.kde.StatusNotifierWatcher).");
+    log_.log(
+        "TrayHostWatcher -> Waiting for a panel that shows status items "
+        "(org.kde.StatusNotifierWatcher).");
     serviceWatcher_ = new QDBusServiceWatcher(kWatcherService, bus_,
                                               QDBusServiceWatcher::WatchForRegistration, this);
     connect(serviceWatcher_, &QDBusServiceWatcher::serviceRegistered, this,
@@ -56,7 +57,6 @@ void TrayHostWatcher::whenHostAvailable(std::function<void()> ready) {
 
 void TrayHostWatcher::recheck() {
     if (!ready_ || !hostAvailable()) return;
-    log_.log("TrayHostWatcher -> A panel is there.");
     bus_.disconnect(kWatcherService, kWatcherPath, kWatcherInterface,
                     QStringLiteral("StatusNotifierHostRegistered"), this, SLOT(recheck()));
     // recheck() may run inside this watcher's own signal.
