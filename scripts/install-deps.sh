@@ -7,12 +7,12 @@ packages=(
     # build
     build-essential cmake ninja-build pkg-config
     # libraries
-    libcurl4-openssl-dev libplist-dev qt6-base-dev
+    libcurl4-openssl-dev libplist-dev qt6-base-dev libxcb1-dev
     # tests, fuzzing and benchmarks
     libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev clang libclang-rt-14-dev
     curl wget aria2
     # desktop end-to-end tests: a display, a session bus and the tools a desktop would use
-    xvfb xauth dbus dbus-x11 xclip xdotool x11-utils python3 python3-dbus
+    xvfb xauth dbus dbus-x11 xclip xdotool x11-utils python3 python3-dbus python3-gi
 )
 
 missing=()
