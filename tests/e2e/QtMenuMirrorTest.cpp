@@ -32,7 +32,7 @@ class QtMenuMirrorTest : public ::testing::Test {
 protected:
     QMenu qmenu;
     int afterChoice = 0;
-    QtMenuMirror mirror{qmenu, [this] { ++afterChoice; }};
+    QtMenuMirror mirror{qmenu, QtMenuMirror::Labels::Qt, [this] { ++afterChoice; }};
     std::shared_ptr<Menu> model = std::make_shared<Menu>("Main");
     int chosen = 0;
 };
@@ -72,6 +72,21 @@ TEST_F(QtMenuMirrorTest, ShowsTheModelAsItIs) {
     EXPECT_EQ(inner->text(), "ログを保存する");
     EXPECT_TRUE(inner->isCheckable());
     EXPECT_TRUE(inner->isChecked());
+}
+
+TEST_F(QtMenuMirrorTest, APanelsMenuDoublesTheMnemonicMarksItReads) {
+    QMenu panelMenu;
+    QtMenuMirror panelMirror(panelMenu, QtMenuMirror::Labels::DBusMenu, nullptr);
+    auto sub = std::make_shared<Menu>("Sub");
+    sub->addItem(std::make_shared<MenuItem>("a_b & c"));
+    auto holder = std::make_shared<MenuItem>("x_y");
+    holder->setSubmenu(sub);
+    model->addItem(holder);
+    panelMirror.sync(*model);
+    mirror.sync(*model);
+    EXPECT_EQ(texts(panelMenu), std::vector<QString>{"x__y"});
+    EXPECT_EQ(texts(*panelMenu.actions()[0]->menu()), std::vector<QString>{"a__b && c"});
+    EXPECT_EQ(texts(*qmenu.actions()[0]->menu()), std::vector<QString>{"a_b && c"});
 }
 
 TEST_F(QtMenuMirrorTest, UpdatesInPlace) {

@@ -132,13 +132,29 @@ def owner_pid(service):
 
 # ---- the menu, as a panel reads it -------------------------------------------------------------
 
+def shown(label):
+    """The text a panel shows for a dbusmenu label: "__" is one "_", a lone "_" marks the
+    access key and is not shown."""
+    out, i = [], 0
+    while i < len(label):
+        if label[i] == "_":
+            if label[i + 1:i + 2] == "_":
+                out.append("_")
+                i += 1
+        else:
+            out.append(label[i])
+        i += 1
+    return "".join(out)
+
+
 class Item:
-    """One dbusmenu item as GetLayout gives it."""
+    """One dbusmenu item as GetLayout gives it; label is the text the panel shows."""
 
     def __init__(self, node):
         ident, props, children = node
         self.id = int(ident)
-        self.label = str(props.get("label", ""))
+        self.raw_label = str(props.get("label", ""))
+        self.label = shown(self.raw_label)
         self.enabled = bool(props.get("enabled", True))
         self.visible = bool(props.get("visible", True))
         self.separator = str(props.get("type", "standard")) == "separator"

@@ -197,6 +197,18 @@ class DesktopTest(unittest.TestCase):
         app.choose(DELETE)
         app.wait_menu(lambda m: m.labels() == FIXED_MENU, 5, "the finished item to go")
 
+    def test_file_names_are_shown_as_they_are(self):
+        app = self.launch()
+        # A panel reads "_" and "&" in a label as mnemonic marks; the name must show unchanged.
+        for name in ("video_01 & extras.mp4", "__init__.py"):
+            self.copy_and_wait_enabled(f"{SERVER.base}/files/{name}?size=2048")
+            app.choose(PASTE)
+            app.wait_menu(lambda m, n=name: m.find(n) and m.find(n).checked, 15,
+                          f"the ticked {name!r}")
+            self.assertEqual(self.notification("ダウンロード完了")["body"], name)
+            self.seen_notifications = len(NOTIFICATIONS.received())
+            self.assertTrue(os.path.exists(app.downloads(name)))
+
     def test_failed_download_notifies_error(self):
         app = self.launch()
         self.copy_and_wait_enabled(SERVER.base + "/missing/gone.bin")

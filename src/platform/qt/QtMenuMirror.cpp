@@ -18,10 +18,6 @@ struct QtMenuMirror::Entry {
 
 namespace {
 
-QString displayTitle(const std::string& title) {
-    return QString::fromStdString(title).replace(QLatin1Char('&'), QStringLiteral("&&"));
-}
-
 // A key equivalent is used with the primary modifier: Ctrl here. An upper-case letter also
 // means Shift, as it does in the model's convention.
 QKeySequence shortcutFor(const std::string& key) {
@@ -35,8 +31,14 @@ QKeySequence shortcutFor(const std::string& key) {
 
 }  // namespace
 
-QtMenuMirror::QtMenuMirror(QMenu& target, std::function<void()> afterChoice)
-    : menu_(target), afterChoice_(std::move(afterChoice)) {}
+QtMenuMirror::QtMenuMirror(QMenu& target, Labels labels, std::function<void()> afterChoice)
+    : menu_(target), labels_(labels), afterChoice_(std::move(afterChoice)) {}
+
+QString QtMenuMirror::labelFor(const std::string& title) const {
+    QString label = QString::fromStdString(title).replace(QLatin1Char('&'), QStringLiteral("&&"));
+    if (labels_ == Labels::DBusMenu) label.replace(QLatin1Char('_'), QStringLiteral("__"));
+    return label;
+}
 
 QtMenuMirror::~QtMenuMirror() { clear(); }
 
@@ -95,7 +97,7 @@ void QtMenuMirror::update(Entry& entry) {
     const MenuItem& item = *entry.item;
     QAction& action = *entry.action;
     if (action.isSeparator() != item.isSeparator()) action.setSeparator(item.isSeparator());
-    const QString text = item.isSeparator() ? QString() : displayTitle(item.title());
+    const QString text = item.isSeparator() ? QString() : labelFor(item.title());
     if (action.text() != text) action.setText(text);
     const bool enabled = !item.isSeparator() && item.isEnabled();
     if (action.isEnabled() != enabled) action.setEnabled(enabled);
@@ -122,10 +124,11 @@ void QtMenuMirror::updateSubmenu(Entry& entry) {
     }
     if (!entry.submenu) {
         entry.submenu = std::make_unique<QMenu>();
-        entry.submenuMirror = std::make_unique<QtMenuMirror>(*entry.submenu, afterChoice_);
+        entry.submenuMirror =
+            std::make_unique<QtMenuMirror>(*entry.submenu, labels_, afterChoice_);
         entry.action->setMenu(entry.submenu.get());
     }
-    const QString title = displayTitle(entry.item->title());
+    const QString title = labelFor(entry.item->title());
     if (entry.submenu->title() != title) entry.submenu->setTitle(title);
     entry.submenuMirror->sync(*model);
 }

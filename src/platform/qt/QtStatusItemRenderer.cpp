@@ -16,7 +16,8 @@ QtStatusItemRenderer::QtStatusItemRenderer(std::shared_ptr<StatusItem> item)
       menu_(std::make_unique<QMenu>()),
       // After a choice: the model may have stayed as it was while Qt already flipped the
       // action's check mark, so look again either way.
-      mirror_(std::make_unique<QtMenuMirror>(*menu_, [this] { scheduleSync(); })) {
+      mirror_(std::make_unique<QtMenuMirror>(*menu_, QtMenuMirror::Labels::DBusMenu,
+                                             [this] { scheduleSync(); })) {
     item_->changeSignal()->listener = [this] { scheduleSync(); };
     sync();
 }
@@ -24,6 +25,7 @@ QtStatusItemRenderer::QtStatusItemRenderer(std::shared_ptr<StatusItem> item)
 QtStatusItemRenderer::~QtStatusItemRenderer() {
     item_->changeSignal()->listener = nullptr;
     tray_.reset();
+    popupMirror_.reset();
     mirror_.reset();
 }
 
@@ -40,12 +42,25 @@ void QtStatusItemRenderer::scheduleSync() {
 }
 
 void QtStatusItemRenderer::sync() {
-    if (const auto& model = item_->menu()) {
-        mirror_->sync(*model);
-    } else {
-        mirror_->clear();
+    for (QtMenuMirror* mirror : {mirror_.get(), popupMirror_.get()}) {
+        if (mirror == nullptr) continue;
+        if (const auto& model = item_->menu()) {
+            mirror->sync(*model);
+        } else {
+            mirror->clear();
+        }
     }
     updateIcon();
+}
+
+void QtStatusItemRenderer::popUp() {
+    if (!popupMenu_) {
+        popupMenu_ = std::make_unique<QMenu>();
+        popupMirror_ = std::make_unique<QtMenuMirror>(*popupMenu_, QtMenuMirror::Labels::Qt,
+                                                      [this] { scheduleSync(); });
+        sync();
+    }
+    popupMenu_->popup(QCursor::pos());
 }
 
 void QtStatusItemRenderer::updateIcon() {
@@ -63,10 +78,10 @@ void QtStatusItemRenderer::showInTray() {
     tray_->setIcon(StatusIconPainter::icon(QString::fromStdString(paintedTitle_)));
     tray_->setToolTip(QStringLiteral("Kestrova"));
     tray_->setContextMenu(menu_.get());
-    // The item has no window to show: a plain click opens the same menu.
+    // The item has no window to show: a plain click opens the menu too.
     QObject::connect(tray_.get(), &QSystemTrayIcon::activated, context_.get(),
                      [this](QSystemTrayIcon::ActivationReason reason) {
-                         if (reason == QSystemTrayIcon::Trigger) menu_->popup(QCursor::pos());
+                         if (reason == QSystemTrayIcon::Trigger) popUp();
                      });
     tray_->show();
 }
