@@ -24,8 +24,8 @@ KeywordMatcher::KeywordMatcher(const std::vector<std::string_view>& keywords) {
 }
 
 void KeywordMatcher::build(const std::vector<std::string_view>& keywords) {
-    constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
-    next_.assign(alphabet_, kNone);
+    constexpr State kNone = std::numeric_limits<std::uint32_t>::max();
+    std::vector<State> next(alphabet_, kNone);  // state * alphabet_ + class -> state
     firstKeyword_.assign(1, -1);
     nextKeyword_.assign(keywords.size(), -1);
     // The trie of the keywords.
@@ -34,12 +34,12 @@ void KeywordMatcher::build(const std::vector<std::string_view>& keywords) {
         std::uint32_t state = 0;
         for (const char c : keywords[k]) {
             const std::size_t cell = state * alphabet_ + classOf_[static_cast<unsigned char>(c)];
-            if (next_[cell] == kNone) {
-                next_[cell] = static_cast<std::uint32_t>(firstKeyword_.size());
+            if (next[cell] == kNone) {
+                next[cell] = static_cast<std::uint32_t>(firstKeyword_.size());
                 firstKeyword_.push_back(-1);
-                next_.resize(next_.size() + alphabet_, kNone);
+                next.resize(next.size() + alphabet_, kNone);
             }
-            state = next_[cell];
+            state = next[cell];
         }
         nextKeyword_[k] = firstKeyword_[state];
         firstKeyword_[state] = static_cast<std::int32_t>(k);
@@ -52,7 +52,7 @@ void KeywordMatcher::build(const std::vector<std::string_view>& keywords) {
     std::vector<std::uint32_t> queue;
     queue.reserve(count);
     for (std::size_t c = 0; c < alphabet_; ++c) {
-        std::uint32_t& target = next_[c];
+        std::uint32_t& target = next[c];
         if (target == kNone || c == 0) {
             target = 0;
         } else {
@@ -63,8 +63,8 @@ void KeywordMatcher::build(const std::vector<std::string_view>& keywords) {
         const std::uint32_t state = queue[head];
         report_[state] = firstKeyword_[state] >= 0 ? state : report_[fail_[state]];
         for (std::size_t c = 0; c < alphabet_; ++c) {
-            std::uint32_t& target = next_[state * alphabet_ + c];
-            const std::uint32_t viaSuffix = next_[fail_[state] * alphabet_ + c];
+            std::uint32_t& target = next[state * alphabet_ + c];
+            const std::uint32_t viaSuffix = next[fail_[state] * alphabet_ + c];
             if (target == kNone || c == 0) {
                 target = c == 0 ? 0 : viaSuffix;
             } else {
@@ -72,6 +72,13 @@ void KeywordMatcher::build(const std::vector<std::string_view>& keywords) {
                 queue.push_back(target);
             }
         }
+    }
+    // The walking table: rows addressed by offset, so a step is one load and one add.
+    moves_.resize(next.size());
+    for (std::size_t cell = 0; cell < next.size(); ++cell) {
+        const State target = next[cell];
+        moves_[cell] =
+            static_cast<Cursor>(target * alphabet_) | (report_[target] != 0 ? kEndsKeyword : 0u);
     }
 }
 

@@ -65,36 +65,73 @@ std::vector<std::optional<std::string>> RankingSection::findEpisodePaths(
     return paths;
 }
 
-// One walk of the whole section for all keywords; an occurrence counts only inside one block
-// (never across a title-block marker) and only in a block with a link.
+// Keywords are searched in groups small enough for one automaton each (one walk of the section
+// per group; a usual list is one group). A keyword too long for any automaton is searched for
+// on its own.
 std::vector<std::optional<std::size_t>> RankingSection::lastMatchingBlocks(
     const std::vector<std::string_view>& keywords) const {
-    const KeywordMatcher matcher(keywords);
-    if (!matcher.usable()) return lastMatchingBlocksOneByOne(keywords);
     std::vector<std::optional<std::size_t>> found(keywords.size());
-    std::size_t current = 0;  // the first block that does not end before the occurrence does
-    matcher.scan(section_, [&](std::size_t keyword, std::size_t end) {
-        while (blocks_[current].end < end) ++current;
-        const Block& b = blocks_[current];
-        if (b.path && b.begin + keywords[keyword].size() <= end) found[keyword] = current;
-    });
+    std::vector<std::size_t> group;
+    std::size_t groupBytes = 0;
+    const auto searchGroup = [&] {
+        if (!group.empty()) searchTogether(keywords, group, found);
+        group.clear();
+        groupBytes = 0;
+    };
+    for (std::size_t k = 0; k < keywords.size(); ++k) {
+        const std::size_t bytes = keywords[k].size();
+        if (bytes == 0) continue;  // an empty keyword never matches
+        if (bytes > KeywordMatcher::kMaxKeywordBytes) {
+            found[k] = lastMatchingBlock(keywords[k]);
+            continue;
+        }
+        if (groupBytes + bytes > KeywordMatcher::kMaxKeywordBytes) searchGroup();
+        group.push_back(k);
+        groupBytes += bytes;
+    }
+    searchGroup();
     return found;
 }
 
-// The plain search, for keyword sets too large for the matcher's table.
-std::vector<std::optional<std::size_t>> RankingSection::lastMatchingBlocksOneByOne(
-    const std::vector<std::string_view>& keywords) const {
-    std::vector<std::optional<std::size_t>> found(keywords.size());
-    for (std::size_t k = 0; k < keywords.size(); ++k) {
-        if (keywords[k].empty()) continue;
-        for (std::size_t i = blocks_.size(); i-- > 0;) {
-            if (blocks_[i].path && block(i).find(keywords[k]) != std::string_view::npos) {
-                found[k] = i;
-                break;
+// One walk of the blocks with a link for the keywords picked out by group. Each block is
+// walked from the automaton's start, so only occurrences wholly inside it are found.
+void RankingSection::searchTogether(const std::vector<std::string_view>& keywords,
+                                    const std::vector<std::size_t>& group,
+                                    std::vector<std::optional<std::size_t>>& found) const {
+    std::vector<std::string_view> members;
+    for (const std::size_t k : group) members.push_back(keywords[k]);
+    const KeywordMatcher matcher(members);
+    if (!matcher.usable()) {
+        for (const std::size_t k : group) found[k] = lastMatchingBlock(keywords[k]);
+        return;
+    }
+    // For each output state, the last block in which its keywords were recorded: once a state
+    // is recorded in a block, so are all shorter keywords ending with it, and a keyword that
+    // occurs a thousand times in a block costs one record.
+    constexpr std::size_t kNoBlock = static_cast<std::size_t>(-1);
+    std::vector<std::size_t> recordedIn(matcher.stateCount(), kNoBlock);
+    for (std::size_t b = 0; b < blocks_.size(); ++b) {
+        if (!blocks_[b].path) continue;
+        const std::string_view text = block(b);
+        KeywordMatcher::Cursor cursor = 0;
+        for (const char byte : text) {
+            cursor = matcher.next(cursor, byte);
+            if (!KeywordMatcher::endsKeyword(cursor)) continue;
+            for (auto out = matcher.firstOutput(cursor); out != 0; out = matcher.nextOutput(out)) {
+                if (recordedIn[out] == b) break;
+                recordedIn[out] = b;
+                matcher.forEachKeyword(out, [&](std::size_t m) { found[group[m]] = b; });
             }
         }
     }
-    return found;
+}
+
+// The plain search for one keyword: the last block with a link that holds it.
+std::optional<std::size_t> RankingSection::lastMatchingBlock(std::string_view keyword) const {
+    for (std::size_t i = blocks_.size(); i-- > 0;) {
+        if (blocks_[i].path && block(i).find(keyword) != std::string_view::npos) return i;
+    }
+    return std::nullopt;
 }
 
 }  // namespace kestrova

@@ -47,8 +47,10 @@ private:
     explicit RankingSection(std::string_view section);
     std::vector<std::optional<std::size_t>> lastMatchingBlocks(
         const std::vector<std::string_view>& keywords) const;
-    std::vector<std::optional<std::size_t>> lastMatchingBlocksOneByOne(
-        const std::vector<std::string_view>& keywords) const;
+    void searchTogether(const std::vector<std::string_view>& keywords,
+                        const std::vector<std::size_t>& group,
+                        std::vector<std::optional<std::size_t>>& found) const;
+    std::optional<std::size_t> lastMatchingBlock(std::string_view keyword) const;
 
     std::string_view section_;
     std::vector<Block> blocks_;

@@ -161,21 +161,36 @@ TEST(RankingSectionTest, AgreesWithThePlainSearchOnGeneratedPages) {
 }
 
 TEST(KeywordMatcherTest, TooLargeAKeywordSetIsRefusedNotBuilt) {
-    // Every byte value in keywords long enough to exceed the table limit.
+    // Every byte value, in keywords long enough together to exceed the table limit.
     std::string keyword;
     for (int i = 0; i < 256; ++i) keyword.push_back(static_cast<char>(i));
-    const std::size_t copies = KeywordMatcher::kMaxCells / 256 / keyword.size() + 1;
-    std::vector<std::string> keywords(copies, keyword);
-    for (std::size_t i = 0; i < copies; ++i) keywords[i][0] = static_cast<char>(i % 256);
-    const std::vector<std::string_view> views(keywords.begin(), keywords.end());
+    const std::vector<std::string_view> views(KeywordMatcher::kMaxCells / 256 / 256 + 1, keyword);
     EXPECT_FALSE(KeywordMatcher(views).usable());
-    // The ranking still answers, by searching block by block.
-    const std::string page = kRanking + FixtureSite::titleBlock("w/1", keywords[3]);
+    EXPECT_TRUE(KeywordMatcher({keyword}).usable());
+}
+
+TEST(RankingSectionTest, KeywordSetsBeyondOneTableAreStillAllSearched) {
+    // Many distinct keywords (several automatons' worth) and one keyword too long for any.
+    std::vector<std::string> keywords;
+    for (int i = 0; keywords.size() * 40 <= 3 * KeywordMatcher::kMaxKeywordBytes; ++i) {
+        keywords.push_back("作品" + std::to_string(i) + std::string(30, 'x'));
+    }
+    keywords.push_back(std::string(KeywordMatcher::kMaxKeywordBytes + 1, 'y'));
+    std::vector<std::string> blocks;
+    for (const std::size_t k :
+         {std::size_t{0}, keywords.size() / 2, keywords.size() - 2, keywords.size() - 1}) {
+        blocks.push_back(FixtureSite::titleBlock("w/" + std::to_string(k), keywords[k]));
+    }
+    const std::string page = FixtureSite::topPage(blocks, {});
     const auto ranking = RankingSection::cut(page);
     ASSERT_TRUE(ranking);
+    const std::vector<std::string_view> views(keywords.begin(), keywords.end());
     const auto found = ranking->findEpisodePaths(views);
-    EXPECT_EQ(found[3], "w/1");
-    EXPECT_EQ(found[0], std::nullopt);
+    for (std::size_t k = 0; k < keywords.size(); ++k) {
+        ASSERT_EQ(found[k], plainSearch(*ranking, views[k])) << "keyword " << k;
+    }
+    EXPECT_EQ(found.back(), "w/" + std::to_string(keywords.size() - 1));
+    EXPECT_EQ(found[keywords.size() / 2], "w/" + std::to_string(keywords.size() / 2));
 }
 
 }  // namespace
