@@ -190,6 +190,9 @@ def payload(name, size):
     return (block * (size // len(block) + 1))[:size]
 
 
+RELEASE_PAGE = "<html><body><ul>\n\t<li>バージョン：9.9.9</li>\n</ul></body></html>\n"
+
+
 class Gate:
     """Lets a served body through in steps the test chooses."""
 
@@ -215,8 +218,9 @@ class FileServer:
     """A loopback HTTP server:
     /files/NAME?size=N        the whole file at once
     /gated/KEY/NAME?size=N    a quarter at once, then a quarter for each step of gate KEY
+    /maker/file/Kestrova/     the release page, announcing version 9.9.9
     /missing/NAME             404
-    anything else             404 (the maker's server and the video site have nothing)
+    anything else             404 (no download list, no video site)
     """
 
     def __init__(self):
@@ -256,7 +260,9 @@ class FileServer:
                            .get("size", "65536"))
                 parts = path.strip("/").split("/")
                 try:
-                    if len(parts) == 2 and parts[0] == "files":
+                    if path == "/maker/file/Kestrova/":
+                        self._send(RELEASE_PAGE.encode(), [len(RELEASE_PAGE.encode())])
+                    elif len(parts) == 2 and parts[0] == "files":
                         self._send(payload(parts[1], size), [size])
                     elif len(parts) == 3 and parts[0] == "gated":
                         quarter = size // 4
@@ -294,6 +300,15 @@ class Kestrova:
     def __init__(self, home, server):
         self.home = home
         self.env = dict(os.environ)
+        # The desktop's URL opener (xdg-open) notes what it is asked to open.
+        bin_dir = os.path.join(home, "bin")
+        os.makedirs(bin_dir, exist_ok=True)
+        self.opened_path = os.path.join(home, "opened.txt")
+        opener = os.path.join(bin_dir, "xdg-open")
+        with open(opener, "w") as f:
+            f.write(f'#!/bin/sh\nprintf "%s\\n" "$*" >> "{self.opened_path}"\n')
+        os.chmod(opener, 0o755)
+        self.env["PATH"] = bin_dir + os.pathsep + self.env.get("PATH", "")
         self.env.update({
             "HOME": home,
             "XDG_CONFIG_HOME": os.path.join(home, ".config"),
@@ -325,6 +340,14 @@ class Kestrova:
         path = os.path.join(self.env["XDG_CONFIG_HOME"], "kestrova", "defaults.plist")
         with open(path, "rb") as f:
             return plistlib.load(f)
+
+    def opened(self):
+        """What Kestrova asked the desktop to open, in order."""
+        try:
+            with open(self.opened_path, encoding="utf-8") as f:
+                return f.read().splitlines()
+        except FileNotFoundError:
+            return []
 
     def autostart_entry(self):
         return os.path.join(self.env["XDG_CONFIG_HOME"], "autostart", "kestrova.desktop")

@@ -302,6 +302,17 @@ class DesktopTest(unittest.TestCase):
         self.assertFalse(os.path.exists(app.downloads("logout.bin")), "the partial file stayed")
         self.assertEqual(app.log_text().count("Application Terminate."), 1)
 
+    def test_update_check_offers_the_release_page(self):
+        app = self.launch()
+        # The release page announces another version: "いいえ" (Escape) opens nothing...
+        app.choose(SETTINGS, UPDATE)
+        answer_alert("Escape")
+        # ...and "はい" (Return) opens the page in the browser.
+        app.choose(SETTINGS, UPDATE)
+        answer_alert("Return")
+        wait_for(app.opened, 10, "the browser to be asked")
+        self.assertEqual(app.opened(), [SERVER.base + "/maker/file/Kestrova/"])
+
     def test_second_instance_exits_with_a_message(self):
         app = self.launch()
         second = Kestrova(self.home, SERVER).start()
