@@ -23,7 +23,15 @@ function(kestrova_add_test)
     add_executable(${T_NAME} ${T_SOURCES})
     kestrova_configure_target(${T_NAME})
     target_link_libraries(${T_NAME} PRIVATE kestrova_testsupport ${T_LIBS} GTest::gtest GTest::gtest_main)
-    gtest_discover_tests(${T_NAME} DISCOVERY_TIMEOUT 60 NO_PRETTY_VALUES PROPERTIES LABELS "${T_LABELS}" TIMEOUT 300)
+    gtest_discover_tests(${T_NAME} DISCOVERY_TIMEOUT 60 NO_PRETTY_VALUES PROPERTIES TIMEOUT 300)
+    # Labels are set after discovery: gtest_discover_tests splits a property value holding
+    # several labels into separate arguments, which loses all but the first.
+    set(_labels_script ${CMAKE_CURRENT_BINARY_DIR}/${T_NAME}_labels.cmake)
+    file(WRITE ${_labels_script}
+         "foreach(t IN LISTS ${T_NAME}_TESTS)\n"
+         "  set_tests_properties(\"\${t}\" PROPERTIES LABELS \"${T_LABELS}\")\n"
+         "endforeach()\n")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${_labels_script})
     if("concurrency" IN_LIST T_LABELS)
         add_dependencies(kestrova_concurrency_tests ${T_NAME})
     endif()
