@@ -330,6 +330,11 @@ class DesktopTest(unittest.TestCase):
         self.panel = Panel()
         app.wait_registered()
         self.assertEqual(app.layout().labels(), FIXED_MENU)
+        # The panel restarts (it crashed, or the user reloaded it): the item comes back.
+        self.panel.stop()
+        self.panel = Panel()
+        app.wait_registered()
+        self.assertEqual(app.layout().labels(), FIXED_MENU)
 
     def test_waits_for_the_panel_host_to_register(self):
         self.panel.stop()

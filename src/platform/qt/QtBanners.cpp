@@ -45,13 +45,15 @@ void QtBanners::send(const std::string& title, const std::string& text) {
         notify(title, text);
         return;
     }
-    // Whether the body is read as markup decides how it must be written: ask once.
+    // Whether the body is read as markup decides how it must be written: ask once
+    // (until the server has answered).
     const auto call = QDBusConnection::sessionBus().asyncCall(QDBusMessage::createMethodCall(
         kService, kPath, kInterface, QStringLiteral("GetCapabilities")));
     whenAnswered(call, context_.get(), [this, title, text](QDBusPendingCallWatcher& answer) {
-        if (!bodyMarkup_) {
-            const QDBusPendingReply<QStringList> reply = answer;
-            bodyMarkup_ = !reply.isError() && reply.value().contains(QStringLiteral("body-markup"));
+        // Without an answer the text goes as it is, and the next banner asks again.
+        const QDBusPendingReply<QStringList> reply = answer;
+        if (!bodyMarkup_ && !reply.isError()) {
+            bodyMarkup_ = reply.value().contains(QStringLiteral("body-markup"));
         }
         notify(title, text);
     });
