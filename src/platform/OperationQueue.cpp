@@ -41,8 +41,9 @@ void OperationQueue::cancelAllOperations() {
     std::vector<std::shared_ptr<Operation>> all;
     {
         std::lock_guard lock(mutex_);
-        all.assign(waiting_.begin(), waiting_.end());
-        all.insert(all.end(), active_.begin(), active_.end());
+        all.reserve(waiting_.size() + active_.size());
+        for (const auto& operation : waiting_) all.push_back(operation);
+        for (const auto& operation : active_) all.push_back(operation);
     }
     // Without the lock: a cancel announces "isFinished", whose observers may call back here.
     // The copies keep every operation alive until its cancel has returned.
