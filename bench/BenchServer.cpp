@@ -81,9 +81,10 @@ void BenchServer::serve(UniqueFd connection) const {
     }
     const std::uint64_t size = requestedSize(request);
     const bool head = request.rfind("HEAD ", 0) == 0;
-    const std::string header = "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
-                               "Content-Length: " + std::to_string(size) +
-                               "\r\nConnection: close\r\n\r\n";
+    const std::string header =
+        "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
+        "Content-Length: " +
+        std::to_string(size) + "\r\nConnection: close\r\n\r\n";
     if (!sendAll(connection.get(), header.data(), header.size()) || head) return;
     std::uint64_t left = size;
     std::size_t offset = 0;

@@ -132,10 +132,20 @@ int fetch(const std::string& url, const fs::path& home, int count, UrlTransfer::
     const Bundle bundle = Bundle::main();
     Application application(backend.runLoop());
     XdgAutostartLoginItems loginItems(files.configDirectory() / "autostart");
-    const PlatformServices platform{center,  defaults, log, files, backend.runLoop(), bundle,
-                                    application, backend.alerts(), backend.banners(),
-                                    backend.pasteboard(), loginItems, backend.workspace(),
-                                    backend.statusBar(), Configuration::fromEnvironment()};
+    const PlatformServices platform{center,
+                                    defaults,
+                                    log,
+                                    files,
+                                    backend.runLoop(),
+                                    bundle,
+                                    application,
+                                    backend.alerts(),
+                                    backend.banners(),
+                                    backend.pasteboard(),
+                                    loginItems,
+                                    backend.workspace(),
+                                    backend.statusBar(),
+                                    Configuration::fromEnvironment()};
     std::atomic<int> complete{0};
     center.addObserver(&complete, notification::kDownloadStatus, [&](const PlistValue& record) {
         if (record.stringFor(key::kStatus) == status::kComplete) ++complete;
@@ -187,15 +197,16 @@ int runAll(const std::string& self, int rounds, const fs::path& parent, long siz
     const ssize_t got = ::read(toServer[0], portText, sizeof portText - 1);
     ::close(toServer[0]);
     if (got <= 0) return 1;
-    const std::string base = "http://127.0.0.1:" + std::string(portText, std::strcspn(portText, "\n"));
+    const std::string base =
+        "http://127.0.0.1:" + std::string(portText, std::strcspn(portText, "\n"));
     const std::uint64_t size = static_cast<std::uint64_t>(sizeMiB) * 1024 * 1024;
     const std::string url = base + "/big/" + std::to_string(size);
     const fs::path home = dir / "home";
     const fs::path out = dir / "out.bin";
     const std::string buffer = std::to_string(bufferKiB);
 
-    std::vector<Tool> tools = {{"kestrova", {}, {}, 0}, {"curl", {}, {}, 0}, {"wget", {}, {}, 0},
-                               {"aria2c", {}, {}, 0}};
+    std::vector<Tool> tools = {
+        {"kestrova", {}, {}, 0}, {"curl", {}, {}, 0}, {"wget", {}, {}, 0}, {"aria2c", {}, {}, 0}};
     for (int round = 0; round < rounds; ++round) {
         for (Tool& tool : tools) {
             if (tool.name != "kestrova" && !installed(tool.name)) continue;
@@ -209,11 +220,12 @@ int runAll(const std::string& self, int rounds, const fs::path& parent, long siz
             } else if (tool.name == "wget") {
                 argv = {"wget", "-q", "-O", out.string(), url};
             } else {
-                argv = {"aria2c", "-q", "--allow-overwrite=true", "-d", dir.string(), "-o",
-                        out.filename().string(), url};
+                argv = {"aria2c",     "-q", "--allow-overwrite=true", "-d",
+                        dir.string(), "-o", out.filename().string(),  url};
             }
             const Measurement m = runChild(argv, log);
-            const bool ok = m.exitCode == 0 && Files::fileSize(file) == static_cast<std::int64_t>(size);
+            const bool ok =
+                m.exitCode == 0 && Files::fileSize(file) == static_cast<std::int64_t>(size);
             if (ok) {
                 tool.seconds.push_back(m.seconds);
                 tool.cpu.push_back(m.cpuSeconds);
@@ -245,17 +257,19 @@ int runAll(const std::string& self, int rounds, const fs::path& parent, long siz
         if (entry.file_size() == 10u * 1024 * 1024) ++completeFiles;
     }
     fs::remove_all(home / "Downloads");
-    std::printf("kestrova  100 concurrent 10 MiB: %zu/100 complete in %.3f s  cpu %.3f s  "
-                "peak_rss %.1f MiB\n",
-                completeFiles, many.seconds, many.cpuSeconds,
-                static_cast<double>(many.maxRssKiB) / 1024.0);
+    std::printf(
+        "kestrova  100 concurrent 10 MiB: %zu/100 complete in %.3f s  cpu %.3f s  "
+        "peak_rss %.1f MiB\n",
+        completeFiles, many.seconds, many.cpuSeconds, static_cast<double>(many.maxRssKiB) / 1024.0);
 
     ::kill(server, SIGTERM);
     ::waitpid(server, nullptr, 0);
     fs::remove_all(dir);
     const double curlMedian = median(tools[1].seconds);
-    if (curlMedian > 0) std::printf("ratio_vs_curl=%.2f\n", median(tools[0].seconds) / curlMedian);
-    else std::printf("ratio_vs_curl=n/a\n");
+    if (curlMedian > 0)
+        std::printf("ratio_vs_curl=%.2f\n", median(tools[0].seconds) / curlMedian);
+    else
+        std::printf("ratio_vs_curl=n/a\n");
     return 0;
 }
 
@@ -263,8 +277,8 @@ int runAll(const std::string& self, int rounds, const fs::path& parent, long siz
 
 int main(int argc, char** argv) {
     if (argc >= 2 && std::strcmp(argv[1], "serve") == 0) return serve();
-    const long bufferKiB = optionValue(argc, argv, "--buffer-kib").value_or(
-        UrlTransfer::Options().bufferSize / 1024);
+    const long bufferKiB =
+        optionValue(argc, argv, "--buffer-kib").value_or(UrlTransfer::Options().bufferSize / 1024);
     if (argc >= 5 && std::strcmp(argv[1], "fetch") == 0) {
         UrlTransfer::Options options;
         options.bufferSize = bufferKiB * 1024;
@@ -279,7 +293,8 @@ int main(int argc, char** argv) {
                       stringOption(argc, argv, "--dir", parent),
                       optionValue(argc, argv, "--size-mib").value_or(1024), bufferKiB);
     }
-    std::fprintf(stderr, "usage: download_bench run [--rounds N] [--dir DIR] [--size-mib N] "
-                         "[--buffer-kib N]\n");
+    std::fprintf(stderr,
+                 "usage: download_bench run [--rounds N] [--dir DIR] [--size-mib N] "
+                 "[--buffer-kib N]\n");
     return 2;
 }

@@ -87,10 +87,13 @@ private:
     void postStatus(const std::string& percentage, const char* status);
 
     UrlTransfer::Options options_;
-    mutable std::mutex lock_;  // everything above, phase_ and transfer_
+    // Guards the fields above, phase_, transfer_ and banner_.
+    mutable std::mutex lock_;
     Phase phase_ = Phase::Waiting;
-    UrlTransfer* transfer_ = nullptr;  // while start() runs it
-    std::optional<std::pair<std::string, std::string>> banner_;  // title and text, once ended
+    // The running transfer, set only while start() runs it.
+    UrlTransfer* transfer_ = nullptr;
+    // Title and text of the banner, set by the finished or failed handler.
+    std::optional<std::pair<std::string, std::string>> banner_;
 };
 
 }  // namespace kestrova

@@ -70,8 +70,9 @@ FileDownload_Auto::FileDownload_Auto(const PlatformServices& platform, std::stri
     } else {
         fileSizeHD_ = time * 5;  // 64-bit: no "time" overflows it
     }
-    platform_.center.addObserver(this, notification::kAutoDownloadComplete,
-                                 [this](const PlistValue& object) { checkAutoDownloadStatus(object); });
+    platform_.center.addObserver(
+        this, notification::kAutoDownloadComplete,
+        [this](const PlistValue& object) { checkAutoDownloadStatus(object); });
 }
 
 // Ends the observation first: NotificationCenter waits here for a delivery to this operation

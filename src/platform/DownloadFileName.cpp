@@ -84,7 +84,10 @@ std::string DownloadFileName::safe(std::string_view name) {
 std::string DownloadFileName::shortened(std::string_view name, std::size_t maxBytes) {
     if (name.size() <= maxBytes) return std::string(name);
     std::size_t dot = extensionStart(name);
-    if (dot != std::string_view::npos && name.size() - dot >= maxBytes) dot = std::string_view::npos;
+    // An extension that leaves no room for the stem is not kept.
+    if (dot != std::string_view::npos && name.size() - dot >= maxBytes) {
+        dot = std::string_view::npos;
+    }
     const std::string_view extension =
         dot == std::string_view::npos ? std::string_view() : name.substr(dot);
     const std::string_view stem = name.substr(0, dot == std::string_view::npos ? name.size() : dot);
@@ -98,7 +101,8 @@ std::string DownloadFileName::numbered(std::string_view name, int n) {
     const std::string suffix = " (" + std::to_string(n) + ")" +
                                std::string(dot == std::string_view::npos ? "" : name.substr(dot));
     if (suffix.size() >= kMaxBytes) return std::string(name);
-    const std::size_t cut = characterBoundary(stem, std::min(stem.size(), kMaxBytes - suffix.size()));
+    const std::size_t cut =
+        characterBoundary(stem, std::min(stem.size(), kMaxBytes - suffix.size()));
     return std::string(stem.substr(0, cut)) + suffix;
 }
 

@@ -16,7 +16,9 @@ namespace {
 // How many numbered names ("name (n).ext") are tried before creating the file is given up.
 constexpr int kMaxNumberedNames = 9999;
 
-std::string errnoText(int error) { return std::error_code(error, std::generic_category()).message(); }
+std::string errnoText(int error) {
+    return std::error_code(error, std::generic_category()).message();
+}
 
 }  // namespace
 
@@ -57,8 +59,7 @@ std::unique_ptr<UrlTransfer> UrlTransfer::create(const std::string& urlText, Del
     return transfer;
 }
 
-UrlTransfer::UrlTransfer(Delegate& delegate, const Options& options, CurlMulti multi,
-                         CurlEasy easy)
+UrlTransfer::UrlTransfer(Delegate& delegate, const Options& options, CurlMulti multi, CurlEasy easy)
     : delegate_(delegate), options_(options), multi_(std::move(multi)), easy_(std::move(easy)) {}
 
 UrlTransfer::~UrlTransfer() { curl_multi_remove_handle(multi_.get(), easy_.get()); }
@@ -232,8 +233,8 @@ bool UrlTransfer::writeAll(const char* data, std::size_t length) {
         const ssize_t written = ::write(file_.get(), data, length);
         if (written < 0 && errno == EINTR) continue;
         if (written <= 0) {
-            failure_ = "writing " + createdPath_.string() + " failed: " +
-                       errnoText(written < 0 ? errno : EIO);
+            failure_ = "writing " + createdPath_.string() +
+                       " failed: " + errnoText(written < 0 ? errno : EIO);
             return false;
         }
         data += written;

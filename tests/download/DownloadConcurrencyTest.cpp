@@ -29,8 +29,7 @@ constexpr const char* kEpisode = "Title (01)";
 
 class DownloadConcurrencyTest : public ::testing::Test {
 protected:
-    std::shared_ptr<FileDownload> addManual(const std::string& path, std::int32_t id,
-                                            Reply reply) {
+    std::shared_ptr<FileDownload> addManual(const std::string& path, std::int32_t id, Reply reply) {
         server.reply(path, std::move(reply));
         auto operation = std::make_shared<FileDownload>(platform.services, server.url(path), id);
         queue.addOperation(operation);
@@ -99,8 +98,8 @@ TEST_F(DownloadConcurrencyTest, CancelDuringDataRemovesThePartialFileQuietly) {
 TEST_F(DownloadConcurrencyTest, CancelAllAtQuitKeepsFinishedDownloads) {
     const auto done = addManual("/done.bin", 1, Reply{.body = "complete file"});
     ASSERT_TRUE(test::waitUntil([&] { return recordsOf("1", status::kComplete); }));
-    const auto running =
-        addManual("/running.bin", 2, Reply{.body = test::DownloadServer::pattern(kMiB), .gate = "g"});
+    const auto running = addManual("/running.bin", 2,
+                                   Reply{.body = test::DownloadServer::pattern(kMiB), .gate = "g"});
     ASSERT_TRUE(test::waitUntil([&] { return recordsOf("2", status::kDownloading); }));
     queue.cancelAllOperations();
     done->cancel();  // a cancel that reaches a download after its end
@@ -109,7 +108,8 @@ TEST_F(DownloadConcurrencyTest, CancelAllAtQuitKeepsFinishedDownloads) {
     EXPECT_EQ(test::fileNamesIn(downloads), std::vector<std::string>{"done.bin"});
     EXPECT_EQ(test::readFile(downloads / "done.bin"), "complete file");
     EXPECT_FALSE(recordsOf("2", status::kComplete) || recordsOf("2", status::kError));
-    EXPECT_EQ(platform.banners.delivered(), (std::vector<Banner>{{"ダウンロード完了", "done.bin"}}));
+    EXPECT_EQ(platform.banners.delivered(),
+              (std::vector<Banner>{{"ダウンロード完了", "done.bin"}}));
 }
 
 TEST_F(DownloadConcurrencyTest, CancelWhileWaitingEndsWithoutATransfer) {
@@ -129,9 +129,8 @@ TEST_F(DownloadConcurrencyTest, CancelWhileWaitingEndsWithoutATransfer) {
 TEST_F(DownloadConcurrencyTest, FirstSourceAboveTheThresholdWinsAndCancelsTheOther) {
     const auto winner = addSource("/a.mp4", 6 * kMiB, "a");
     const auto other = addSource("/b.mp4", 7 * kMiB, "b");
-    ASSERT_TRUE(test::waitUntil([&] {
-        return waitingAtItsGate(*winner, 6 * kMiB) && waitingAtItsGate(*other, 7 * kMiB);
-    }));
+    ASSERT_TRUE(test::waitUntil(
+        [&] { return waitingAtItsGate(*winner, 6 * kMiB) && waitingAtItsGate(*other, 7 * kMiB); }));
     server.openGate("a");
     ASSERT_TRUE(test::waitUntil([&] { return queueEmpty(); }));
     EXPECT_TRUE(other->isCancelled());
@@ -144,9 +143,8 @@ TEST_F(DownloadConcurrencyTest, FirstSourceAboveTheThresholdWinsAndCancelsTheOth
 TEST_F(DownloadConcurrencyTest, UnsuitableFirstSourceLeavesTheRaceOpen) {
     const auto small = addSource("/small.mp4", 5 * kMiB, "small");
     const auto large = addSource("/large.mp4", 6 * kMiB, "large");
-    ASSERT_TRUE(test::waitUntil([&] {
-        return waitingAtItsGate(*small, 5 * kMiB) && waitingAtItsGate(*large, 6 * kMiB);
-    }));
+    ASSERT_TRUE(test::waitUntil(
+        [&] { return waitingAtItsGate(*small, 5 * kMiB) && waitingAtItsGate(*large, 6 * kMiB); }));
     const std::string smallName = small->fileName();
     server.openGate("small");
     ASSERT_TRUE(test::waitUntil([&] { return small->isFinished(); }));
@@ -213,16 +211,15 @@ TEST_F(DownloadConcurrencyTest, SourcePassingAfterTheClaimEndsAsDuplicate) {
     });
     const auto first = addSource("/first.mp4", 6 * kMiB, "first");
     second = addSource("/second.mp4", 7 * kMiB, "second");
-    ASSERT_TRUE(test::waitUntil([&] {
-        return waitingAtItsGate(*first, 6 * kMiB) && waitingAtItsGate(*second, 7 * kMiB);
-    }));
+    ASSERT_TRUE(test::waitUntil(
+        [&] { return waitingAtItsGate(*first, 6 * kMiB) && waitingAtItsGate(*second, 7 * kMiB); }));
     server.openGate("first");
     ASSERT_TRUE(test::waitUntil([&] { return queueEmpty(); }));
     platform.center.removeObserver(&held);
     EXPECT_EQ(held, 1);
     EXPECT_TRUE(second->isCancelled());
-    EXPECT_FALSE(platform.log.contains("AutoDownloadSystem -> Download Complete: " +
-                                       second->fileName()));
+    EXPECT_FALSE(
+        platform.log.contains("AutoDownloadSystem -> Download Complete: " + second->fileName()));
     EXPECT_EQ(announcements.strings(), std::vector<std::string>{kEpisode});
     EXPECT_EQ(test::fileNamesIn(folder()), std::vector<std::string>{"Title (01).mp4"});
     EXPECT_EQ(test::readFile(folder() / "Title (01).mp4"), bodies["/first.mp4"]);

@@ -76,16 +76,18 @@ TEST_P(FileDownloadAutoThresholdTest, ComesFromTime) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, FileDownloadAutoThresholdTest,
-    ::testing::Values(
-        ThresholdCase{"Absent", std::nullopt, 150}, ThresholdCase{"Zero", PlistValue::integer(0), 150},
-        ThresholdCase{"Negative", PlistValue::integer(-3), 150},
-        ThresholdCase{"TextWithoutDigits", PlistValue::string("abc"), 150},
-        ThresholdCase{"Boolean", PlistValue::boolean(true), 150},
-        ThresholdCase{"Integer", PlistValue::integer(24), 120},
-        ThresholdCase{"TextLeadingInteger", PlistValue::string(" 24分"), 120},
-        ThresholdCase{"RealIntegerPart", PlistValue::real(2.9), 10},
-        ThresholdCase{"LargeWithout32BitOverflow", PlistValue::integer(1'000'000'000), 5'000'000'000},
-        ThresholdCase{"ClampedTo32Bits", PlistValue::string("99999999999"), 10'737'418'235}),
+    ::testing::Values(ThresholdCase{"Absent", std::nullopt, 150},
+                      ThresholdCase{"Zero", PlistValue::integer(0), 150},
+                      ThresholdCase{"Negative", PlistValue::integer(-3), 150},
+                      ThresholdCase{"TextWithoutDigits", PlistValue::string("abc"), 150},
+                      ThresholdCase{"Boolean", PlistValue::boolean(true), 150},
+                      ThresholdCase{"Integer", PlistValue::integer(24), 120},
+                      ThresholdCase{"TextLeadingInteger", PlistValue::string(" 24分"), 120},
+                      ThresholdCase{"RealIntegerPart", PlistValue::real(2.9), 10},
+                      ThresholdCase{"LargeWithout32BitOverflow", PlistValue::integer(1'000'000'000),
+                                    5'000'000'000},
+                      ThresholdCase{"ClampedTo32Bits", PlistValue::string("99999999999"),
+                                    10'737'418'235}),
     test::ParamName());
 
 enum class Ending { Refused, Unsuitable, Won, Failed };

@@ -132,7 +132,8 @@ TEST_P(FileDownloadSuccessTest, ReportsProgressAndCompletes) {
     EXPECT_EQ(test::fileNamesIn(downloads()), std::vector<std::string>{row.savedName});
     EXPECT_EQ(operation->fileName(), row.savedName);
     EXPECT_EQ(operation->filePath(), (downloads() / row.savedName).string());
-    EXPECT_EQ(platform.banners.delivered(), (std::vector<Banner>{{"ダウンロード完了", row.savedName}}));
+    EXPECT_EQ(platform.banners.delivered(),
+              (std::vector<Banner>{{"ダウンロード完了", row.savedName}}));
     EXPECT_TRUE(platform.log.contains("FileDownload -> Init: " + url));
     EXPECT_TRUE(platform.log.contains("FileDownload -> Download Complete: " + row.savedName));
 }
@@ -155,9 +156,10 @@ INSTANTIATE_TEST_SUITE_P(
                     Reply{.status = 302, .headers = {{"Location", "/files/final.bin"}}}, "/go",
                     "final.bin", true},
         SuccessCase{"EmptyBody", Reply{}, "/empty.txt", "empty.txt", true},
-        SuccessCase{"SlowDrip",
-                    Reply{.body = kBody.substr(0, 2048), .delivery = Delivery::Drip, .chunkSize = 512},
-                    "/drip.bin", "drip.bin", true},
+        SuccessCase{
+            "SlowDrip",
+            Reply{.body = kBody.substr(0, 2048), .delivery = Delivery::Drip, .chunkSize = 512},
+            "/drip.bin", "drip.bin", true},
         SuccessCase{"ContentDispositionName",
                     Reply{.body = kBody,
                           .headers = {{"Content-Disposition",
@@ -188,7 +190,8 @@ TEST_F(FileDownloadTest, ExistingFileIsKeptAndTheDownloadTakesAFreeName) {
     EXPECT_EQ(steps.back(), "complete 完了");
     EXPECT_EQ(test::readFile(downloads() / "clip.mp4"), "mine");
     EXPECT_EQ(test::readFile(downloads() / "clip (1).mp4"), kBody);
-    EXPECT_EQ(platform.banners.delivered(), (std::vector<Banner>{{"ダウンロード完了", "clip (1).mp4"}}));
+    EXPECT_EQ(platform.banners.delivered(),
+              (std::vector<Banner>{{"ダウンロード完了", "clip (1).mp4"}}));
 }
 
 TEST_F(FileDownloadTest, UrlWithSpacesAndNonAsciiIsSentEncoded) {
@@ -214,7 +217,8 @@ TEST_F(FileDownloadTest, WriteErrorFailsAndRemovesThePartialFile) {
     const auto steps = progress("big.bin");
     EXPECT_EQ(steps.front(), "setup 0%");
     EXPECT_EQ(steps.back(), "error エラー");
-    EXPECT_EQ(platform.banners.delivered(), (std::vector<Banner>{{"ダウンロード エラー", "big.bin"}}));
+    EXPECT_EQ(platform.banners.delivered(),
+              (std::vector<Banner>{{"ダウンロード エラー", "big.bin"}}));
     EXPECT_EQ(test::fileNamesIn(downloads()), std::vector<std::string>{});
 }
 

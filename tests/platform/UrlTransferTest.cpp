@@ -167,8 +167,8 @@ INSTANTIATE_TEST_SUITE_P(
                      Reply{.status = 302, .headers = {{"Location", "file:///etc/passwd"}}},
                      "failed", false},
         DeliveryCase{"RedirectToFtpRefused",
-                     Reply{.status = 301, .headers = {{"Location", "ftp://127.0.0.1/x"}}},
-                     "failed", false},
+                     Reply{.status = 301, .headers = {{"Location", "ftp://127.0.0.1/x"}}}, "failed",
+                     false},
         DeliveryCase{"RedirectLoop", Reply{.status = 302, .headers = {{"Location", "/file.bin"}}},
                      "failed", false},
         DeliveryCase{"DroppedMidBody", Reply{.body = kBody, .delivery = Delivery::DropMidBody},
@@ -201,7 +201,8 @@ TEST_F(UrlTransferTest, SlowDripCompletes) {
 }
 
 TEST_F(UrlTransferTest, OnlyHttpUrlsCanBeCreated) {
-    for (const char* url : {"ftp://127.0.0.1/x", "file:///etc/passwd", "not a url", "", "http://"}) {
+    for (const char* url :
+         {"ftp://127.0.0.1/x", "file:///etc/passwd", "not a url", "", "http://"}) {
         std::string error;
         EXPECT_EQ(UrlTransfer::create(url, delegate, {}, error), nullptr) << url;
         EXPECT_FALSE(error.empty()) << url;
@@ -212,7 +213,8 @@ TEST_F(UrlTransferTest, OnlyHttpUrlsCanBeCreated) {
 TEST_F(UrlTransferTest, SendsSpacesAndNonAsciiPercentEncoded) {
     server.reply("/a b/ファイル.bin", Reply{.body = "x"});
     ASSERT_TRUE(run(server.url("/a b/ファイル.bin")));
-    EXPECT_EQ(delegate.events(), "response:1 decide:ファイル.bin created:ファイル.bin data finished");
+    EXPECT_EQ(delegate.events(),
+              "response:1 decide:ファイル.bin created:ファイル.bin data finished");
     ASSERT_EQ(server.targets().size(), 1u);
     EXPECT_EQ(server.targets()[0], "/a%20b/%E3%83%95%E3%82%A1%E3%82%A4%E3%83%AB.bin");
 }
@@ -232,16 +234,18 @@ TEST_F(UrlTransferTest, NeverTouchesExistingFilesOrLinks) {
     ASSERT_NE(transfer, nullptr);
     while (transfer->runSlice()) {
     }
-    EXPECT_EQ(inFolder.events(), "response:204800 decide:clip.bin created:clip (2).bin data finished");
+    EXPECT_EQ(inFolder.events(),
+              "response:204800 decide:clip.bin created:clip (2).bin data finished");
     EXPECT_EQ(readFile(folder / "clip.bin"), "old");
     EXPECT_EQ(readFile(outside / "target"), "keep");
     EXPECT_EQ(readFile(folder / "clip (2).bin"), kBody);
 }
 
 TEST_F(UrlTransferTest, ContentDispositionCannotLeaveTheFolder) {
-    server.reply("/get", Reply{.body = "data",
-                               .headers = {{"Content-Disposition",
-                                            "attachment; filename=\"../../escape.sh\""}}});
+    server.reply(
+        "/get",
+        Reply{.body = "data",
+              .headers = {{"Content-Disposition", "attachment; filename=\"../../escape.sh\""}}});
     ASSERT_TRUE(run(server.url("/get")));
     EXPECT_EQ(delegate.events(), "response:4 decide:escape.sh created:escape.sh data finished");
     EXPECT_EQ(created.parent_path(), dir.path());

@@ -65,7 +65,8 @@ public:
 
 private:
     void answer(const httplib::Request& request, httplib::Response& response);
-    bool sendPiece(const Reply& reply, std::size_t offset, std::size_t end, httplib::DataSink& sink);
+    bool sendPiece(const Reply& reply, std::size_t offset, std::size_t end,
+                   httplib::DataSink& sink);
     void waitForGate(const std::string& gate);
     void waitUntilStopping(int milliseconds);
 
