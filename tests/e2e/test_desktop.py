@@ -321,6 +321,13 @@ class DesktopTest(unittest.TestCase):
         self.assertIsNone(app.process.poll())
         self.assertEqual(len(registered_items()), 1)
 
+    def test_an_unusable_display_gives_a_clear_message(self):
+        self.app.env["DISPLAY"] = ":" + str(4000 + os.getpid() % 1000)
+        self.app.start()
+        self.assertEqual(self.app.wait_exit(), 1)
+        self.assertIn("kestrova: cannot open the display", self.app.output())
+        self.assertIn("--headless", self.app.output())
+
     def test_waits_for_a_panel_that_comes_later(self):
         self.panel.stop()
         self.panel = None
