@@ -94,7 +94,9 @@ enum class Ending { Refused, Unsuitable, Won, Failed };
 
 struct EdgeCase {
     const char* name;
-    Reply reply;
+    std::size_t size;
+    Delivery delivery;
+    int status;
     Ending ending;
 };
 
@@ -103,10 +105,11 @@ class FileDownloadAutoEdgeTest : public FileDownloadAutoTest,
 
 TEST_P(FileDownloadAutoEdgeTest, EndsAsTheSizeDecides) {
     const auto& row = GetParam();
-    server.reply("/video.mp4", row.reply);
+    const std::string body = test::DownloadServer::pattern(row.size);
+    server.reply("/video.mp4", Reply{.status = row.status, .body = body, .delivery = row.delivery});
     const auto operation = run("/video.mp4");
     const std::string loading = (folder() / "Title (01).download").string();
-    const std::string announcedMiB = std::to_string(row.reply.body.size() / kMiB);
+    const std::string announcedMiB = std::to_string(row.size / kMiB);
     switch (row.ending) {
         case Ending::Refused:
         case Ending::Failed:
@@ -128,7 +131,7 @@ TEST_P(FileDownloadAutoEdgeTest, EndsAsTheSizeDecides) {
                           "AutoDownloadSystem -> " + loading + ": " + announcedMiB + " MB",
                           "AutoDownloadSystem -> Download Complete: Title (01).download"}));
             EXPECT_EQ(test::fileNamesIn(folder()), std::vector<std::string>{"Title (01).mp4"});
-            EXPECT_EQ(test::readFile(folder() / "Title (01).mp4"), row.reply.body);
+            EXPECT_EQ(test::readFile(folder() / "Title (01).mp4"), body);
             EXPECT_FALSE(operation->isCancelled());
             break;
     }
@@ -138,20 +141,15 @@ TEST_P(FileDownloadAutoEdgeTest, EndsAsTheSizeDecides) {
     EXPECT_TRUE(platform.banners.delivered().empty());
 }
 
+// "time" 1: a threshold of 5 MiB.
 INSTANTIATE_TEST_SUITE_P(
     Cases, FileDownloadAutoEdgeTest,
     ::testing::Values(
-        EdgeCase{"BelowThresholdRefused", Reply{.body = std::string(5 * kMiB - 1, 'v')},
-                 Ending::Refused},
-        EdgeCase{"AtThresholdUnsuitable", Reply{.body = std::string(5 * kMiB, 'v')},
-                 Ending::Unsuitable},
-        EdgeCase{"AboveThresholdWins", Reply{.body = test::DownloadServer::pattern(6 * kMiB)},
-                 Ending::Won},
-        EdgeCase{"NoLengthRefused",
-                 Reply{.body = std::string(6 * kMiB, 'v'), .delivery = Delivery::Chunked},
-                 Ending::Refused},
-        EdgeCase{"NotFoundFails", Reply{.status = 404, .body = std::string(6 * kMiB, 'v')},
-                 Ending::Failed}),
+        EdgeCase{"BelowThresholdRefused", 5 * kMiB - 1, Delivery::Whole, 200, Ending::Refused},
+        EdgeCase{"AtThresholdUnsuitable", 5 * kMiB, Delivery::Whole, 200, Ending::Unsuitable},
+        EdgeCase{"AboveThresholdWins", 6 * kMiB, Delivery::Whole, 200, Ending::Won},
+        EdgeCase{"NoLengthRefused", 6 * kMiB, Delivery::Chunked, 200, Ending::Refused},
+        EdgeCase{"NotFoundFails", 6 * kMiB, Delivery::Whole, 404, Ending::Failed}),
     test::ParamName());
 
 TEST_F(FileDownloadAutoTest, SlashInTheEpisodeNameStaysOutOfTheFileName) {

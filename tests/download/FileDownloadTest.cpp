@@ -140,7 +140,7 @@ TEST_P(FileDownloadSuccessTest, ReportsProgressAndCompletes) {
 
 const std::string kText = [] {
     std::string text;
-    for (int i = 0; text.size() < 2 * 1024 * 1024; ++i) text += "line " + std::to_string(i) + "\n";
+    for (int i = 0; text.size() < 256 * 1024; ++i) text += "line " + std::to_string(i) + "\n";
     return text;
 }();
 
