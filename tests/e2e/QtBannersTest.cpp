@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <sstream>
-#include <thread>
 
 #include "QtTestSession.h"
 #include "platform/qt/QtBanners.h"
@@ -34,27 +32,6 @@ protected:
     std::filesystem::path record = dir.path() / "notify.jsonl";
     test::RecordingLog log;
 };
-
-TEST_F(QtBannersTest, NotifiesWithUrgencyAndSoundFromAnyThread) {
-    const auto server = startServer(false);
-    ASSERT_TRUE(server);
-    QtBanners banners(log);
-    std::thread worker([&] { banners.deliver("ダウンロード完了", "Tom & Jerry <1>.mp4"); });
-    worker.join();
-    ASSERT_TRUE(spinUntil([&] { return recordedLines(record).size() == 1; }));
-    const std::string line = recordedLines(record).front();
-    // The record is JSON written by the fake server with ensure_ascii off.
-    EXPECT_NE(line.find(R"("app_name": "Kestrova")"), std::string::npos) << line;
-    EXPECT_NE(line.find(R"("summary": "ダウンロード完了")"), std::string::npos) << line;
-    EXPECT_NE(line.find(R"("body": "Tom & Jerry <1>.mp4")"), std::string::npos) << line;
-    EXPECT_NE(line.find(R"("urgency": {"type": "y", "value": 1})"), std::string::npos) << line;
-    EXPECT_NE(line.find(R"("sound-name": {"type": "s", "value": "message-new-instant"})"),
-              std::string::npos)
-        << line;
-    EXPECT_NE(line.find(R"("actions": [])"), std::string::npos) << line;
-    EXPECT_NE(line.find(R"("expire_timeout": -1)"), std::string::npos) << line;
-    EXPECT_TRUE(log.lines().empty());
-}
 
 TEST_F(QtBannersTest, EscapesTheTextForAServerThatReadsMarkup) {
     const auto server = startServer(true);
