@@ -123,6 +123,12 @@ TEST_F(QtMenuMirrorTest, UpdatesInPlace) {
     EXPECT_EQ(qmenu.actions()[2], downloadAction);
     EXPECT_EQ(downloadAction->text(), "a.bin");
     EXPECT_TRUE(downloadAction->isChecked());
+    // Unticked again (a switch): still a check box, now empty, so a panel that merges
+    // property updates shows the same as one that reads the whole menu.
+    download->setState(MenuItem::kOff);
+    mirror.sync(*model);
+    EXPECT_TRUE(downloadAction->isCheckable());
+    EXPECT_FALSE(downloadAction->isChecked());
 
     // Deleting completed items leaves the fixed ones, the same actions as at the start.
     model->removeItemAtIndex(1);

@@ -102,11 +102,11 @@ void QtMenuMirror::update(Entry& entry) {
     const bool enabled = !item.isSeparator() && item.isEnabled();
     if (action.isEnabled() != enabled) action.setEnabled(enabled);
     const bool checked = item.state() == MenuItem::kOn;
-    // Only a ticked item is checkable: an item without a tick shows no empty box, as in a
-    // plain menu.
+    // An item becomes checkable with its first tick, so items that are never ticked show no
+    // empty box. It stays checkable: the panel merges property updates, and Qt's update for an
+    // action that stops being checkable does not withdraw the check-mark properties.
     if (checked && !action.isCheckable()) action.setCheckable(true);
     if (action.isChecked() != checked) action.setChecked(checked);
-    if (!checked && action.isCheckable()) action.setCheckable(false);
     const QKeySequence shortcut = shortcutFor(item.keyEquivalent());
     if (action.shortcut() != shortcut) action.setShortcut(shortcut);
     updateSubmenu(entry);
