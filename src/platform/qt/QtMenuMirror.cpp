@@ -124,8 +124,7 @@ void QtMenuMirror::updateSubmenu(Entry& entry) {
     }
     if (!entry.submenu) {
         entry.submenu = std::make_unique<QMenu>();
-        entry.submenuMirror =
-            std::make_unique<QtMenuMirror>(*entry.submenu, labels_, afterChoice_);
+        entry.submenuMirror = std::make_unique<QtMenuMirror>(*entry.submenu, labels_, afterChoice_);
         entry.action->setMenu(entry.submenu.get());
     }
     const QString title = labelFor(entry.item->title());
