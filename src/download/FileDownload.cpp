@@ -83,13 +83,20 @@ void FileDownload::start() {
     }
     while (transfer->runSlice(kSlice)) {
     }
-    std::lock_guard lock(lock_);
-    transfer_ = nullptr;
-    // The transfer may have created its file just before a cancel that then kept the
-    // "destination created" event from us; that file is removed here.
-    if (phase_ == Phase::Cancelled && filePath_.empty() && !transfer->createdPath().empty()) {
-        Files::remove(transfer->createdPath());
+    bool unsettled = false;
+    {
+        std::lock_guard lock(lock_);
+        transfer_ = nullptr;
+        // The transfer may have created its file just before a cancel that then kept the
+        // "destination created" event from us; that file is removed here.
+        if (phase_ == Phase::Cancelled && filePath_.empty() && !transfer->createdPath().empty()) {
+            Files::remove(transfer->createdPath());
+        }
+        unsettled = phase_ == Phase::Running;
     }
+    // A transfer always ends with finished, failed or a cancel; should it ever not, the
+    // operation still ends instead of holding its queue slot for good.
+    if (unsettled) transferDidFail("the transfer ended without a result");
 }
 
 void FileDownload::cancel() {
