@@ -16,6 +16,7 @@
 #include "platform/NotificationCenter.h"
 #include "platform/RunLoop.h"
 #include "platform/SignalWatcher.h"
+#include "platform/SingleInstanceLock.h"
 #include "platform/StderrLog.h"
 #include "platform/UserDefaults.h"
 #include "platform/XdgAutostartLoginItems.h"
@@ -114,6 +115,18 @@ int main(int argc, char** argv) {
     ::signal(SIGXFSZ, SIG_IGN);
     const CurlGlobal curl;
     kestrova::StderrLog log;
+
+    // One Kestrova per user, in either mode: two would share the settings and the activity log
+    // and both scan for episodes, downloading each twice.
+    const kestrova::SingleInstanceLock lock(kestrova::SingleInstanceLock::defaultPath());
+    if (lock.status() == kestrova::SingleInstanceLock::Status::AlreadyRunning) {
+        std::fputs("kestrova: already running\n", stderr);
+        return 1;
+    }
+    if (lock.status() == kestrova::SingleInstanceLock::Status::Unavailable) {
+        std::fprintf(stderr, "kestrova: no single-instance lock (%s); going on without it\n",
+                     lock.error().c_str());
+    }
 
 #ifdef KESTROVA_HAVE_QT
     if (!headless && displayAvailable()) {

@@ -10,6 +10,8 @@ int Application::run() {
 void Application::terminate() {
     if (terminated_) return;
     if (delegate_ != nullptr && delegate_->applicationShouldTerminate() == 0) return;
+    // A SIGTERM handled while the quit question was up has terminated already.
+    if (terminated_) return;
     finish();
 }
 

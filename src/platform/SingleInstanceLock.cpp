@@ -1,4 +1,4 @@
-#include "platform/qt/SingleInstanceLock.h"
+#include "platform/SingleInstanceLock.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace kestrova::qt {
+namespace kestrova {
 
 namespace {
 
@@ -79,4 +79,4 @@ void SingleInstanceLock::acquire() {
     status_ = Status::Held;
 }
 
-}  // namespace kestrova::qt
+}  // namespace kestrova

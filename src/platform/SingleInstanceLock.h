@@ -5,7 +5,7 @@
 
 #include "platform/UniqueFd.h"
 
-namespace kestrova::qt {
+namespace kestrova {
 
 // Keeps a second Kestrova of the same user from starting: an exclusive flock(2) on a file in the
 // user's runtime folder, held for as long as this object lives (the kernel drops it when the
@@ -40,4 +40,4 @@ private:
     std::string error_;
 };
 
-}  // namespace kestrova::qt
+}  // namespace kestrova

@@ -78,6 +78,16 @@ TEST_F(HeadlessProcessTest, CorruptSettingsAreKeptAsideNotLost) {
     EXPECT_TRUE(kept);
 }
 
+TEST_F(HeadlessProcessTest, SecondInstanceExitsWithAClearMessage) {
+    auto first = start();
+    ASSERT_TRUE(test::waitUntil([&] { return logContains("Application Launched."); }, 20s));
+    auto second = start();
+    EXPECT_EQ(second->waitForExit(20s), 1);
+    EXPECT_NE(readAll(output()).find("kestrova: already running"), std::string::npos);
+    first->signal(SIGTERM);
+    EXPECT_EQ(first->waitForExit(20s), 0);
+}
+
 TEST_F(HeadlessProcessTest, VersionAndUsage) {
     auto version = start({"--version"});
     EXPECT_EQ(version->waitForExit(10s), 0);

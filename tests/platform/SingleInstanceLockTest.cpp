@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "platform/qt/SingleInstanceLock.h"
+#include "platform/SingleInstanceLock.h"
 #include "support/TempDir.h"
 
-namespace kestrova::qt {
+namespace kestrova {
 namespace {
 
 using Status = SingleInstanceLock::Status;
@@ -65,4 +65,4 @@ TEST(SingleInstanceLockTest, DefaultPathIsInTheRuntimeFolder) {
 }
 
 }  // namespace
-}  // namespace kestrova::qt
+}  // namespace kestrova

@@ -46,28 +46,15 @@ std::optional<std::string> displayProblem() {
 }  // namespace
 
 std::unique_ptr<QtBackend> QtBackend::create(int argc, char** argv, SystemLog& log) {
-    SingleInstanceLock lock(SingleInstanceLock::defaultPath());
-    switch (lock.status()) {
-        case SingleInstanceLock::Status::AlreadyRunning:
-            std::fputs("kestrova: already running\n", stderr);
-            return nullptr;
-        case SingleInstanceLock::Status::Unavailable:
-            std::fprintf(stderr, "kestrova: no single-instance lock (%s); going on without it\n",
-                         lock.error().c_str());
-            break;
-        case SingleInstanceLock::Status::Held:
-            break;
-    }
     preferXWayland();
     if (const auto problem = displayProblem()) {
         std::fprintf(stderr, "kestrova: %s\n", problem->c_str());
         return nullptr;
     }
-    return std::unique_ptr<QtBackend>(new QtBackend(std::move(lock), argc, argv, log));
+    return std::unique_ptr<QtBackend>(new QtBackend(argc, argv, log));
 }
 
-QtBackend::QtBackend(SingleInstanceLock lock, int argc, char** argv, SystemLog& log)
-    : lock_(std::move(lock)), argc_(argc) {
+QtBackend::QtBackend(int argc, char** argv, SystemLog& log) : argc_(argc) {
     QCoreApplication::setApplicationName(QStringLiteral("Kestrova"));
     QGuiApplication::setDesktopFileName(QStringLiteral("kestrova"));
     app_ = std::make_unique<QApplication>(argc_, argv);

@@ -10,7 +10,6 @@
 #include "platform/qt/QtRunLoop.h"
 #include "platform/qt/QtStatusBar.h"
 #include "platform/qt/QtWorkspace.h"
-#include "platform/qt/SingleInstanceLock.h"
 
 class QApplication;
 
@@ -19,9 +18,8 @@ namespace kestrova::qt {
 // Kestrova on the desktop: the QApplication and the services over it (Qt's event loop, message
 // boxes, desktop notifications over D-Bus, the clipboard, the browser, the panel's status item).
 //
-// create() is the desktop mode's way in. It first takes the single-instance lock, so a second
-// Kestrova of the same user prints "kestrova: already running" and gets nothing, then starts
-// Qt; it answers nothing, after a message on standard error, when Qt cannot start. On a Wayland
+// create() is the desktop mode's way in: it starts Qt, or answers nothing, after a message on
+// standard error, when Qt cannot start. On a Wayland
 // session that also offers X11 it runs Qt on XWayland, since Wayland lets only the focused
 // window read the clipboard and Kestrova never has focus.
 class QtBackend : public Backend {
@@ -39,9 +37,8 @@ public:
     StatusBar& statusBar() override { return *statusBar_; }
 
 private:
-    QtBackend(SingleInstanceLock lock, int argc, char** argv, SystemLog& log);
+    QtBackend(int argc, char** argv, SystemLog& log);
 
-    SingleInstanceLock lock_;  // first in, last out: held until everything else is gone
     int argc_;                 // QApplication keeps a reference to it
     std::unique_ptr<QApplication> app_;
     std::unique_ptr<QtRunLoop> runLoop_;
