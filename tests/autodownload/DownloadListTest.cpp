@@ -162,12 +162,5 @@ INSTANTIATE_TEST_SUITE_P(
                    false}),
     test::ParamName());
 
-TEST(AnimeRecordTest, OnlyTheBooleanFalseSwitchesATitleOff) {
-    EXPECT_TRUE(AnimeRecord::isSwitchedOff(record("Foo", kFalse)));
-    EXPECT_FALSE(AnimeRecord::isSwitchedOff(record("Foo", PlistValue::integer(0))));
-    EXPECT_FALSE(AnimeRecord::isSwitchedOff(record("Foo", std::nullopt)));
-    EXPECT_FALSE(AnimeRecord::isSwitchedOff(record("Foo", kTrue)));
-}
-
 }  // namespace
 }  // namespace kestrova

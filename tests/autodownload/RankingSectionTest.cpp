@@ -39,8 +39,6 @@ TEST_P(RankingSearchTest, FindsThePathOfTheLastMatchingBlock) {
 INSTANTIATE_TEST_SUITE_P(
     Pages, RankingSearchTest,
     ::testing::Values(
-        SearchCase{"OneBlock", FixtureSite::topPage({FixtureSite::titleBlock("w/1", "Foo 1")}, {}),
-                   "Foo", "w/1"},
         SearchCase{"LaterBlockWins",
                    FixtureSite::topPage({FixtureSite::titleBlock("w/1", "Foo 1"),
                                          FixtureSite::titleBlock("w/2", "Bar"),

@@ -27,11 +27,16 @@ private:
     Application& app_;
 };
 
-TEST(Application, CancelledQuitKeepsRunningAndAnsweredQuitTerminatesOnce) {
+class ApplicationTest : public ::testing::Test {
+protected:
+    ApplicationTest() { app.setDelegate(&delegate); }
+
     PlainRunLoop loop;
-    Application app(loop);
-    CountingDelegate delegate(app);
-    app.setDelegate(&delegate);
+    Application app{loop};
+    CountingDelegate delegate{app};
+};
+
+TEST_F(ApplicationTest, CancelledQuitKeepsRunningAndAnsweredQuitTerminatesOnce) {
     delegate.answer = 0;
     app.terminate();
     EXPECT_EQ(delegate.terminated, 0);
@@ -43,21 +48,13 @@ TEST(Application, CancelledQuitKeepsRunningAndAnsweredQuitTerminatesOnce) {
     EXPECT_EQ(loop.run(), 0);  // quit was requested
 }
 
-TEST(Application, SignalDuringTheQuitQuestionTerminatesOnlyOnce) {
-    PlainRunLoop loop;
-    Application app(loop);
-    CountingDelegate delegate(app);
-    app.setDelegate(&delegate);
+TEST_F(ApplicationTest, SignalDuringTheQuitQuestionTerminatesOnlyOnce) {
     delegate.quitWhileAsking = true;
     app.terminate();
     EXPECT_EQ(delegate.terminated, 1);
 }
 
-TEST(Application, RunLaunchesThenServesTheLoop) {
-    PlainRunLoop loop;
-    Application app(loop);
-    CountingDelegate delegate(app);
-    app.setDelegate(&delegate);
+TEST_F(ApplicationTest, RunLaunchesThenServesTheLoop) {
     loop.post([&] { app.terminateWithoutAsking(); });
     EXPECT_EQ(app.run(), 0);
     EXPECT_EQ(delegate.launched, 1);

@@ -2,10 +2,9 @@
 // see scripts/make-plist-fixtures.py), in both the XML and the binary format.
 #include <gtest/gtest.h>
 
-#include "support/ParamName.h"
-
 #include "platform/PlistIO.h"
 #include "platform/PlistValue.h"
+#include "support/ParamName.h"
 
 namespace kestrova {
 namespace {
@@ -55,16 +54,6 @@ TEST(PlistIO, XmlRoundTripKeepsNegativeIntegersTextAndDeepEquality) {
     auto back = PlistIO::parse(*xml);
     ASSERT_TRUE(back.has_value());
     EXPECT_EQ(*back, PlistValue::array({record}));
-}
-
-TEST(PlistIO, BinaryListFromPlistlibKeepsBooleanAndIntegerApart) {
-    auto list = PlistIO::readFile(kDataDir + "/dlst.bin.plist");
-    ASSERT_TRUE(list && list->isArray());
-    const auto& records = *list->asArray();
-    EXPECT_TRUE(records[0].find("status")->isTrue());
-    EXPECT_FALSE(records[1].find("status")->isTrue());
-    EXPECT_EQ(records[1].find("status")->asInteger(), 1);
-    EXPECT_EQ(records[1].stringFor("time"), "30");
 }
 
 struct BadInput {

@@ -53,16 +53,5 @@ TEST(SingleInstanceLockTest, DoesNotFollowALinkPlantedAsTheLockFile) {
     EXPECT_FALSE(std::filesystem::exists(target));
 }
 
-TEST(SingleInstanceLockTest, DefaultPathIsInTheRuntimeFolder) {
-    test::TempDir dir;
-    const char* saved = std::getenv("XDG_RUNTIME_DIR");
-    const std::string savedValue = saved ? saved : "";
-    ::setenv("XDG_RUNTIME_DIR", dir.path().c_str(), 1);
-    EXPECT_EQ(SingleInstanceLock::defaultPath(), dir.path() / "kestrova.lock");
-    ::unsetenv("XDG_RUNTIME_DIR");
-    EXPECT_EQ(SingleInstanceLock::defaultPath().parent_path().parent_path(), "/tmp");
-    if (saved) ::setenv("XDG_RUNTIME_DIR", savedValue.c_str(), 1);
-}
-
 }  // namespace
 }  // namespace kestrova
