@@ -23,18 +23,14 @@ std::vector<std::string> recordedLines(const std::filesystem::path& file) {
 
 class QtBannersTest : public ::testing::Test {
 protected:
-    std::unique_ptr<test::SpawnedProcess> startServer(bool markup) {
-        std::vector<std::string> args{"--record", record.string()};
-        if (markup) args.emplace_back("--markup");
-        return test::startFakeService("fake_notification_daemon.py", args);
-    }
     test::TempDir dir;
     std::filesystem::path record = dir.path() / "notify.jsonl";
     test::RecordingLog log;
 };
 
 TEST_F(QtBannersTest, EscapesTheTextForAServerThatReadsMarkup) {
-    const auto server = startServer(true);
+    const auto server = test::startFakeService(
+        {"notifications", "--record", record.string(), "--markup"}, dir.path() / "server.out");
     ASSERT_TRUE(server);
     QtBanners banners(log);
     banners.deliver("ダウンロード エラー", "Tom & Jerry <1>.mp4");

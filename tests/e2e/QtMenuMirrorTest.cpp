@@ -193,16 +193,24 @@ TEST_F(QtMenuMirrorTest, AnActionMayReplaceItsOwnMenu) {
     }
 }
 
-TEST(QtStatusItemRendererTest, ManyChangesInOneTurnGiveOneSync) {
-    auto item = std::make_shared<StatusItem>();
-    QtStatusItemRenderer renderer(item);
-    auto menu = std::make_shared<Menu>("SystemStatusBarMenu");
-    auto download = std::make_shared<MenuItem>("x.bin\u3000(0.0%)");
-    menu->addItem(download);
-    item->setMenu(menu);
-    ASSERT_TRUE(spinUntil([&] { return renderer.menu().actions().size() == 1; }));
+// A renderer following a status item whose menu holds one item.
+class QtStatusItemRendererTest : public ::testing::Test {
+protected:
+    void show(std::shared_ptr<MenuItem> only) {
+        auto menu = std::make_shared<Menu>("SystemStatusBarMenu");
+        menu->addItem(std::move(only));
+        item->setMenu(menu);
+        ASSERT_TRUE(spinUntil([&] { return renderer.menu().actions().size() == 1; }));
+        action = renderer.menu().actions()[0];
+    }
+    std::shared_ptr<StatusItem> item = std::make_shared<StatusItem>();
+    QtStatusItemRenderer renderer{item};
+    QAction* action = nullptr;
+};
 
-    QAction* action = renderer.menu().actions()[0];
+TEST_F(QtStatusItemRendererTest, ManyChangesInOneTurnGiveOneSync) {
+    auto download = std::make_shared<MenuItem>("x.bin\u3000(0.0%)");
+    ASSERT_NO_FATAL_FAILURE(show(download));
     int changes = 0;
     QObject::connect(action, &QAction::changed, [&] { ++changes; });
     for (int i = 1; i <= 100; ++i) download->setTitle("x.bin\u3000(" + std::to_string(i) + ".0%)");
@@ -210,18 +218,12 @@ TEST(QtStatusItemRendererTest, ManyChangesInOneTurnGiveOneSync) {
     EXPECT_EQ(changes, 1);
 }
 
-TEST(QtStatusItemRendererTest, AChoiceThatChangesNothingKeepsTheModelsCheckMark) {
-    auto item = std::make_shared<StatusItem>();
-    QtStatusItemRenderer renderer(item);
-    auto menu = std::make_shared<Menu>("SystemStatusBarMenu");
+TEST_F(QtStatusItemRendererTest, AChoiceThatChangesNothingKeepsTheModelsCheckMark) {
     int chosen = 0;
     // Like "ログイン時に開く" when the autostart folder cannot be written: the tick stays.
     auto loginItem = command("ログイン時に開く", &chosen);
     loginItem->setState(MenuItem::kOn);
-    menu->addItem(loginItem);
-    item->setMenu(menu);
-    ASSERT_TRUE(spinUntil([&] { return renderer.menu().actions().size() == 1; }));
-    QAction* action = renderer.menu().actions()[0];
+    ASSERT_NO_FATAL_FAILURE(show(loginItem));
     ASSERT_TRUE(action->isChecked());
     action->trigger();  // Qt flips a checkable action by itself
     ASSERT_TRUE(spinUntil([&] { return chosen == 1 && action->isChecked(); }));

@@ -3,13 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "SpawnedProcess.h"
+#include "support/ChildProcess.h"
+#include "support/TempDir.h"
 
 class QApplication;
 
@@ -24,7 +24,8 @@ public:
     void TearDown() override;
 
 private:
-    std::unique_ptr<SpawnedProcess> bus_;
+    TempDir dir_;
+    std::unique_ptr<ChildProcess> bus_;
     int argc_ = 1;
     std::string arg0_ = "test_qt_frontend";
     char* argv_[2] = {nullptr, nullptr};
@@ -35,9 +36,9 @@ private:
 bool spinUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds deadline = std::chrono::seconds(10));
 
-// Starts one of the fake desktop services of tests/e2e (a Python script) on the test's bus and
-// waits for its "READY"; nothing when it did not come up.
-std::unique_ptr<SpawnedProcess> startFakeService(const std::string& script,
-                                                 const std::vector<std::string>& arguments);
+// Starts fake_desktop_services.py with these arguments on the test's bus, its output going to
+// outputFile, and waits for its "READY"; nothing when it did not come up.
+std::unique_ptr<ChildProcess> startFakeService(const std::vector<std::string>& arguments,
+                                               const std::filesystem::path& outputFile);
 
 }  // namespace kestrova::test

@@ -1,16 +1,11 @@
-"""What the end-to-end tests use to drive Kestrova the way a desktop does.
-
-Everything goes through the standard interfaces of a Linux desktop: the StatusNotifierItem that
-Kestrova registers with the panel's watcher, its menu over com.canonical.dbusmenu (GetLayout,
-AboutToShow, Event "clicked"), org.freedesktop.Notifications, the X11 clipboard (xclip) and the
-keyboard (xdotool). Runs inside run_desktop_session.sh, which provides the display, the session
-bus and a temporary home.
+"""Drives Kestrova as a Linux desktop does, inside run_desktop_session.sh: the StatusNotifierItem
+and its com.canonical.dbusmenu menu (GetLayout, AboutToShow, Event "clicked"),
+org.freedesktop.Notifications, the X11 clipboard (xclip) and the keyboard (xdotool).
 """
 import json
 import os
 import plistlib
 import re
-import shutil
 import signal
 import subprocess
 import sys
@@ -31,10 +26,6 @@ DBUSMENU = "com.canonical.dbusmenu"
 SNI = "org.kde.StatusNotifierItem"
 
 
-class Timeout(AssertionError):
-    pass
-
-
 def wait_for(condition, deadline, what):
     """Polls condition until it answers something true; fails with `what` at the deadline."""
     end = time.monotonic() + deadline * SLOWDOWN
@@ -43,34 +34,25 @@ def wait_for(condition, deadline, what):
         if value:
             return value
         if time.monotonic() > end:
-            raise Timeout(f"gave up after {deadline * SLOWDOWN:.1f} s waiting for {what}")
+            raise AssertionError(f"gave up after {deadline * SLOWDOWN:.1f} s waiting for {what}")
         time.sleep(0.05)
 
 
-def read_ready(process, what, deadline=10):
-    """Waits for a helper's "READY" line on its standard output."""
-    end = time.monotonic() + deadline * SLOWDOWN
-    while time.monotonic() < end:
-        line = process.stdout.readline()
-        if line.strip() == "READY":
-            return
-        if not line and process.poll() is not None:
-            break
-    raise Timeout(f"{what} did not start")
-
-
 class Helper:
-    """A Python helper process (a fake desktop service) that says READY when it is up."""
+    """A fake desktop service (fake_desktop_services.py), up once it has said READY."""
 
-    def __init__(self, script, *args, what):
-        self.what = what
-        self.process = subprocess.Popen([PYTHON, os.path.join(HERE, script), *args],
-                                        stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                                        text=True)
-        read_ready(self.process, what)
-
-    def signal(self, number):
-        self.process.send_signal(number)
+    def __init__(self, *args, what):
+        self.process = subprocess.Popen(
+            [PYTHON, os.path.join(HERE, "fake_desktop_services.py"), *args],
+            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        end = time.monotonic() + 10 * SLOWDOWN
+        while time.monotonic() < end:
+            line = self.process.stdout.readline()
+            if line.strip() == "READY":
+                return
+            if not line and self.process.poll() is not None:
+                break
+        raise AssertionError(f"{what} did not start")
 
     def stop(self):
         if self.process.poll() is None:
@@ -84,24 +66,23 @@ class Helper:
 
 
 class Panel(Helper):
-    """The panel's StatusNotifierWatcher (fake_status_notifier_watcher.py)."""
+    """The panel's StatusNotifierWatcher."""
 
     def __init__(self, host_registered=True):
-        args = [] if host_registered else ["--no-host"]
-        super().__init__("fake_status_notifier_watcher.py", *args, what="the panel's watcher")
+        super().__init__("watcher", *([] if host_registered else ["--no-host"]),
+                         what="the panel's watcher")
 
     def register_host(self):
-        self.signal(signal.SIGUSR1)
+        self.process.send_signal(signal.SIGUSR1)
 
 
 class NotificationServer(Helper):
-    """The notification server (fake_notification_daemon.py); every Notify lands in a file."""
+    """The notification server; every Notify lands in a file."""
 
     def __init__(self, record):
         self.record = record
         open(record, "w").close()
-        super().__init__("fake_notification_daemon.py", "--record", record,
-                         what="the notification server")
+        super().__init__("notifications", "--record", record, what="the notification server")
 
     def received(self):
         with open(self.record, encoding="utf-8") as f:
@@ -110,6 +91,15 @@ class NotificationServer(Helper):
 
 def bus():
     return dbus.SessionBus()
+
+
+def read_text(path):
+    """The file's text, or "" while it does not exist."""
+    try:
+        with open(path, encoding="utf-8", errors="replace") as f:
+            return f.read()
+    except FileNotFoundError:
+        return ""
 
 
 def registered_items():
@@ -135,16 +125,7 @@ def owner_pid(service):
 def shown(label):
     """The text a panel shows for a dbusmenu label: "__" is one "_", a lone "_" marks the
     access key and is not shown."""
-    out, i = [], 0
-    while i < len(label):
-        if label[i] == "_":
-            if label[i + 1:i + 2] == "_":
-                out.append("_")
-                i += 1
-        else:
-            out.append(label[i])
-        i += 1
-    return "".join(out)
+    return re.sub("_(_?)", r"\1", label)
 
 
 class Item:
@@ -153,20 +134,14 @@ class Item:
     def __init__(self, node):
         ident, props, children = node
         self.id = int(ident)
-        self.raw_label = str(props.get("label", ""))
-        self.label = shown(self.raw_label)
+        self.label = shown(str(props.get("label", "")))
         self.enabled = bool(props.get("enabled", True))
         self.visible = bool(props.get("visible", True))
         self.separator = str(props.get("type", "standard")) == "separator"
-        self.toggle_type = str(props.get("toggle-type", ""))
-        self.toggle_state = int(props.get("toggle-state", -1))
+        self.checked = int(props.get("toggle-state", -1)) == 1
         self.shortcut = [[str(k) for k in combo] for combo in props.get("shortcut", [])]
         self.submenu = str(props.get("children-display", "")) == "submenu"
         self.children = [Item(c) for c in children]
-
-    @property
-    def checked(self):
-        return self.toggle_state == 1
 
     def labels(self):
         return ["---" if c.separator else c.label for c in self.children if c.visible]
@@ -176,9 +151,6 @@ class Item:
             if not child.separator and child.label == label:
                 return child
         return None
-
-    def __repr__(self):
-        return f"Item({self.id}, {self.label!r}, enabled={self.enabled}, checked={self.checked})"
 
 
 # ---- the loopback web server -------------------------------------------------------------------
@@ -193,25 +165,17 @@ def payload(name, size):
 RELEASE_PAGE = "<html><body><ul>\n\t<li>バージョン：9.9.9</li>\n</ul></body></html>\n"
 
 
-class Gate:
+class Gate(threading.Semaphore):
     """Lets a served body through in steps the test chooses."""
 
     def __init__(self):
-        self.steps = threading.Semaphore(0)
-        self.open = threading.Event()
+        super().__init__(0)
 
     def step(self):
-        self.steps.release()
+        self.release()
 
     def release_all(self):
-        self.open.set()
-        self.steps.release(1000)
-
-    def wait(self):
-        while not self.open.is_set():
-            if self.steps.acquire(timeout=0.2):
-                return True
-        return True
+        self.release(1000)
 
 
 class FileServer:
@@ -225,25 +189,20 @@ class FileServer:
 
     def __init__(self):
         self.gates = {}
-        self.lock = threading.Lock()
-        handler = self._handler()
-        self.httpd = ThreadingHTTPServer(("127.0.0.1", 0), handler)
+        self.httpd = ThreadingHTTPServer(("127.0.0.1", 0), self._handler())
         self.httpd.daemon_threads = True
-        self.thread = threading.Thread(target=self.httpd.serve_forever, daemon=True)
-        self.thread.start()
+        threading.Thread(target=self.httpd.serve_forever, daemon=True).start()
 
     @property
     def base(self):
         return f"http://127.0.0.1:{self.httpd.server_address[1]}"
 
     def gate(self, key):
-        with self.lock:
-            return self.gates.setdefault(key, Gate())
+        return self.gates.setdefault(key, Gate())  # atomic under the GIL
 
     def stop(self):
-        with self.lock:
-            for gate in self.gates.values():
-                gate.release_all()
+        for gate in list(self.gates.values()):
+            gate.release_all()
         self.httpd.shutdown()
         self.httpd.server_close()
 
@@ -282,7 +241,7 @@ class FileServer:
                 offset = 0
                 for index, piece in enumerate(pieces):
                     if index > 0 and gate is not None:
-                        gate.wait()
+                        gate.acquire()
                     self.wfile.write(body[offset:offset + piece])
                     self.wfile.flush()
                     offset += piece
@@ -330,24 +289,20 @@ class Kestrova:
         return os.path.join(self.home, "Documents", "Kestrova", "activity.log")
 
     def log_text(self):
-        try:
-            with open(self.activity_log(), encoding="utf-8", errors="replace") as f:
-                return f.read()
-        except FileNotFoundError:
-            return ""
+        return read_text(self.activity_log())
 
-    def defaults(self):
-        path = os.path.join(self.env["XDG_CONFIG_HOME"], "kestrova", "defaults.plist")
-        with open(path, "rb") as f:
-            return plistlib.load(f)
+    def stored(self, key):
+        """The value under key in the stored settings; nothing while none are written."""
+        try:
+            path = os.path.join(self.env["XDG_CONFIG_HOME"], "kestrova", "defaults.plist")
+            with open(path, "rb") as f:
+                return plistlib.load(f).get(key)
+        except (FileNotFoundError, ValueError):
+            return None
 
     def opened(self):
         """What Kestrova asked the desktop to open, in order."""
-        try:
-            with open(self.opened_path, encoding="utf-8") as f:
-                return f.read().splitlines()
-        except FileNotFoundError:
-            return []
+        return read_text(self.opened_path).splitlines()
 
     def autostart_entry(self):
         return os.path.join(self.env["XDG_CONFIG_HOME"], "autostart", "kestrova.desktop")
@@ -365,18 +320,18 @@ class Kestrova:
         return self
 
     def output(self):
-        with open(self.output_path, encoding="utf-8", errors="replace") as f:
-            return f.read()
+        return read_text(self.output_path)
 
     def diagnostics(self):
         return ("\n--- kestrova's output ---\n" + self.output() +
                 "\n--- activity log (tail) ---\n" + self.log_text()[-3000:])
 
-    def wait_exit(self, deadline=20):
+    def wait_exit(self, deadline=20, what="exit"):
         try:
             return self.process.wait(timeout=deadline * SLOWDOWN)
         except subprocess.TimeoutExpired:
-            raise Timeout(f"Kestrova did not exit within {deadline * SLOWDOWN:.0f} s" +
+            self.kill()
+            raise AssertionError(f"Kestrova did not {what} within {deadline * SLOWDOWN:.0f} s" +
                           self.diagnostics())
 
     def kill(self):
@@ -390,17 +345,12 @@ class Kestrova:
         if not self.process or self.process.poll() is not None:
             return None
         self.process.terminate()
-        try:
-            return self.process.wait(timeout=deadline * SLOWDOWN)
-        except subprocess.TimeoutExpired:
-            self.kill()
-            raise Timeout("Kestrova did not end on SIGTERM" + self.diagnostics())
+        return self.wait_exit(deadline, "end on SIGTERM")
 
     def wait_registered(self, deadline=20):
         """Waits until Kestrova's status item is registered with the panel; fails fast with a
         clear message when it exits or never registers."""
-        end = time.monotonic() + deadline * SLOWDOWN
-        while time.monotonic() < end:
+        def registered():
             if self.process.poll() is not None:
                 raise AssertionError(
                     f"Kestrova exited with {self.process.returncode} before it registered a "
@@ -409,11 +359,17 @@ class Kestrova:
                 service, _, path = entry.partition("/")
                 if owner_pid(service) == self.process.pid:
                     self.service, self.path = service, "/" + path
-                    return self
-            time.sleep(0.05)
-        raise AssertionError(
-            f"Kestrova never registered a status item with org.kde.StatusNotifierWatcher within "
-            f"{deadline * SLOWDOWN:.0f} s (is the tray published over D-Bus?)" + self.diagnostics())
+                    return True
+            return False
+        try:
+            wait_for(registered, deadline, "the status item")
+        except AssertionError as timeout:
+            if self.process.poll() is not None:
+                raise
+            raise AssertionError(
+                "Kestrova never registered a status item with org.kde.StatusNotifierWatcher "
+                f"({timeout}; is the tray published over D-Bus?)" + self.diagnostics()) from None
+        return self
 
     # the status item and its menu
     def item_property(self, name):
@@ -480,10 +436,3 @@ def answer_alert(key, deadline=15):
 
 def running_look(name):
     return re.compile("^" + re.escape(name) + "\u3000\\((\\d+\\.\\d)%\\)$")
-
-
-def make_home(root, name):
-    home = os.path.join(root, name)
-    shutil.rmtree(home, ignore_errors=True)
-    os.makedirs(home)
-    return home

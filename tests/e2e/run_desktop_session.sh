@@ -1,14 +1,8 @@
 #!/usr/bin/env bash
-# Runs a command inside a private desktop session of its own: a temporary home with its own XDG
-# folders, a fresh Xvfb display and a D-Bus session bus (dbus-run-session), with Qt on X11.
-# Nothing of the caller's session leaks in, so it runs the same on a developer's desktop and on
-# a CI machine without a display or a session bus.
-#
-#   run_desktop_session.sh COMMAND [ARG...]
-#
-# Inside: HOME, XDG_CONFIG_HOME, XDG_DATA_HOME, XDG_CACHE_HOME, XDG_RUNTIME_DIR, DISPLAY,
-# DBUS_SESSION_BUS_ADDRESS, QT_QPA_PLATFORM=xcb and KESTROVA_SESSION_ROOT (the temporary
-# folder, removed afterwards unless KESTROVA_E2E_KEEP is set).
+# run_desktop_session.sh COMMAND [ARG...]: runs COMMAND in a private desktop session of its own
+# (temporary HOME and XDG folders, a fresh Xvfb display, a D-Bus session bus, Qt on X11), so it
+# runs the same on a developer's desktop and on a CI machine. KESTROVA_SESSION_ROOT names the
+# temporary folder, removed afterwards unless KESTROVA_E2E_KEEP is set.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)

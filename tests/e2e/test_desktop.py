@@ -1,12 +1,11 @@
 #!/usr/bin/env python3
-"""End-to-end tests of Kestrova on a Linux desktop.
+"""End-to-end tests of Kestrova on a Linux desktop, driven only as a desktop would (desktop.py).
 
-Run inside run_desktop_session.sh with KESTROVA_BINARY naming the program, e.g.
-  tests/e2e/run_desktop_session.sh python3 tests/e2e/test_desktop.py DesktopTest.test_fixed_menu
-Each test starts its own panel watcher and Kestrova in a home of its own and drives it only as a
-desktop would (see desktop.py).
+  KESTROVA_BINARY=... tests/e2e/run_desktop_session.sh python3 tests/e2e/test_desktop.py \
+      DesktopTest.test_fixed_menu
 """
 import os
+import shutil
 import sys
 import tempfile
 import unittest
@@ -14,7 +13,7 @@ import unittest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from desktop import (FileServer, Kestrova, NotificationServer, Panel, answer_alert,  # noqa: E402
-                     copy_to_clipboard, make_home, payload, registered_items, running_look,
+                     copy_to_clipboard, payload, registered_items, running_look,
                      visible_windows, wait_for)
 
 ROOT = os.environ.get("KESTROVA_SESSION_ROOT") or tempfile.mkdtemp(prefix="kestrova-e2e-")
@@ -52,7 +51,9 @@ def tearDownModule():
 
 class DesktopTest(unittest.TestCase):
     def setUp(self):
-        self.home = make_home(ROOT, self.id().rsplit(".", 1)[-1])
+        self.home = os.path.join(ROOT, self.id().rsplit(".", 1)[-1])
+        shutil.rmtree(self.home, ignore_errors=True)
+        os.makedirs(self.home)
         # The clipboard belongs to the session: start each test from one without an address.
         copy_to_clipboard("")
         self.panel = Panel()
@@ -61,8 +62,7 @@ class DesktopTest(unittest.TestCase):
 
     def tearDown(self):
         try:
-            # Every run ends cleanly, downloads running or not (and a sanitized build finds
-            # nothing at exit).
+            # Every run ends cleanly, downloads running or not.
             code = self.app.terminate()
             if code is not None:
                 self.assertEqual(code, 0, "Kestrova did not end cleanly on SIGTERM" +
@@ -101,11 +101,11 @@ class DesktopTest(unittest.TestCase):
     def checked(self, *labels):
         return self.app.find(*labels).checked
 
-    def stored(self, key):
-        try:
-            return self.app.defaults().get(key)
-        except (FileNotFoundError, ValueError):
-            return None
+    def switch(self, labels, tick, key, value):
+        """Chooses a switch and waits for its tick and its stored value."""
+        self.app.choose(*labels)
+        wait_for(lambda: self.checked(*labels) == tick, 5, f"{labels[-1]!r} ticked: {tick}")
+        wait_for(lambda: self.app.stored(key) is value, 5, f"{key} stored as {value}")
 
     def quit_from_menu(self):
         self.app.choose(QUIT)
@@ -222,20 +222,13 @@ class DesktopTest(unittest.TestCase):
 
     def test_settings_stick_across_restart(self):
         app = self.launch()
-        app.choose(SETTINGS, SAVE_LOG)
-        wait_for(lambda: not self.checked(SETTINGS, SAVE_LOG), 5, "the save-log tick to go")
-        wait_for(lambda: self.stored("saveLogFile") is False, 5, "saveLogFile stored as false")
-
-        app.choose(AUTO, USE_AUTO)
-        wait_for(lambda: self.checked(AUTO, USE_AUTO), 5, "the auto-download tick")
-        wait_for(lambda: self.stored("useAutoDownloadSystem") is True, 5,
-                 "useAutoDownloadSystem stored as true")
-
+        self.switch((SETTINGS, SAVE_LOG), False, "saveLogFile", False)
+        self.switch((AUTO, USE_AUTO), True, "useAutoDownloadSystem", True)
         # The debug switch tells that it needs a restart.
         app.choose(SETTINGS, DEBUG_LOG)
         answer_alert("Return")
         wait_for(lambda: self.checked(SETTINGS, DEBUG_LOG), 5, "the debug-log tick")
-        wait_for(lambda: self.stored("saveDebugLog") is True, 5, "saveDebugLog stored as true")
+        wait_for(lambda: app.stored("saveDebugLog") is True, 5, "saveDebugLog stored as true")
 
         self.assertEqual(self.quit_from_menu(), 0)
         self.assertFalse(os.path.exists(app.activity_log()), "the log was kept though switched off")
@@ -244,8 +237,7 @@ class DesktopTest(unittest.TestCase):
         self.assertFalse(self.checked(SETTINGS, SAVE_LOG))
         self.assertTrue(self.checked(SETTINGS, DEBUG_LOG))
         self.assertTrue(self.checked(AUTO, USE_AUTO))
-        app.choose(SETTINGS, SAVE_LOG)
-        wait_for(lambda: self.stored("saveLogFile") is True, 5, "saveLogFile stored as true")
+        self.switch((SETTINGS, SAVE_LOG), True, "saveLogFile", True)
         self.assertEqual(self.quit_from_menu(), 0)
         self.assertIn("Application Terminate.", app.log_text())
 
@@ -263,15 +255,20 @@ class DesktopTest(unittest.TestCase):
         wait_for(lambda: not self.checked(SETTINGS, AT_LOGIN), 5, "the tick to go")
         self.assertFalse(os.path.exists(entry))
 
+    def start_held_download(self, name):
+        """Starts a download that the server holds after its first quarter."""
+        SERVER.gate(name)
+        self.copy_and_wait_enabled(f"{SERVER.base}/gated/{name}/{name}.bin?size={4 << 20}")
+        self.app.choose(PASTE)
+        look = running_look(name + ".bin")
+        self.app.wait_menu(lambda m: len(m.children) > 2 and look.match(m.children[2].label), 10,
+                           "the running download")
+        wait_for(lambda: os.path.exists(self.app.downloads(name + ".bin")), 5, "the partial file")
+        return look
+
     def test_quit_with_a_running_download_asks_first(self):
         app = self.launch()
-        SERVER.gate("quit")
-        self.copy_and_wait_enabled(f"{SERVER.base}/gated/quit/partial.bin?size={4 << 20}")
-        app.choose(PASTE)
-        look = running_look("partial.bin")
-        app.wait_menu(lambda m: len(m.children) > 2 and look.match(m.children[2].label), 10,
-                      "the running download")
-        wait_for(lambda: os.path.exists(app.downloads("partial.bin")), 5, "the partial file")
+        look = self.start_held_download("partial")
 
         # Escape is "キャンセル": Kestrova stays, the download goes on.
         app.choose(QUIT)
@@ -288,13 +285,7 @@ class DesktopTest(unittest.TestCase):
 
     def test_logout_while_the_quit_question_is_up(self):
         app = self.launch()
-        SERVER.gate("logout")
-        self.copy_and_wait_enabled(f"{SERVER.base}/gated/logout/logout.bin?size={4 << 20}")
-        app.choose(PASTE)
-        wait_for(lambda: os.path.exists(app.downloads("logout.bin")), 10, "the partial file")
-        app.wait_menu(lambda m: len(m.children) > 2 and
-                      running_look("logout.bin").match(m.children[2].label), 10,
-                      "the running download")
+        self.start_held_download("logout")
         app.choose(QUIT)
         wait_for(lambda: visible_windows("^Kestrova$"), 15, "the quit question")
         # The session ends (SIGTERM) with the question still up: Kestrova quits cleanly.
@@ -328,12 +319,17 @@ class DesktopTest(unittest.TestCase):
         self.assertIn("kestrova: cannot open the display", self.app.output())
         self.assertIn("--headless", self.app.output())
 
-    def test_waits_for_a_panel_that_comes_later(self):
+    def start_without_a_panel(self, with_unhosted_watcher):
+        """Starts Kestrova with no panel host and waits for its waiting line."""
         self.panel.stop()
-        self.panel = None
-        app = self.app.start()
-        wait_for(lambda: "Waiting for a panel" in app.log_text(), 20, "the waiting line")
+        self.panel = Panel(host_registered=False) if with_unhosted_watcher else None
+        self.app.start()
+        wait_for(lambda: "Waiting for a panel" in self.app.log_text(), 20, "the waiting line")
         self.assertEqual(registered_items(), [])
+        return self.app
+
+    def test_waits_for_a_panel_that_comes_later(self):
+        app = self.start_without_a_panel(False)
         self.panel = Panel()
         app.wait_registered()
         self.assertEqual(app.layout().labels(), FIXED_MENU)
@@ -344,11 +340,7 @@ class DesktopTest(unittest.TestCase):
         self.assertEqual(app.layout().labels(), FIXED_MENU)
 
     def test_waits_for_the_panel_host_to_register(self):
-        self.panel.stop()
-        self.panel = Panel(host_registered=False)
-        app = self.app.start()
-        wait_for(lambda: "Waiting for a panel" in app.log_text(), 20, "the waiting line")
-        self.assertEqual(registered_items(), [])
+        app = self.start_without_a_panel(True)
         self.panel.register_host()
         app.wait_registered()
         self.assertEqual(app.layout().labels(), FIXED_MENU)

@@ -158,24 +158,5 @@ TEST_F(AutoDownloadMenu, RecordWithoutTitleIsSkippedAndLogged) {
     EXPECT_EQ(h.platform.log.linesStartingWith("AdminSystemStatusBar -> Skipped").size(), 2u);
 }
 
-class RebuildLogTest : public ::testing::TestWithParam<bool> {};
-
-TEST_P(RebuildLogTest, DebugFlagGatesTheRebuildLine) {
-    test::StatusBarHarness h;
-    h.setUp(true, GetParam());
-    h.bar->updateAutoDownloadSystemMenu(false, PlistValue::array(), std::nullopt);
-    h.bar->updateAutoDownloadSystemMenu(false, std::nullopt, std::nullopt);
-    EXPECT_EQ(h.platform.log.linesStartingWith("AdminSystemStatusBar -> ").size(),
-              GetParam() ? 2u : 0u);
-    if (GetParam()) {
-        EXPECT_TRUE(h.platform.log.contains("AdminSystemStatusBar -> Update AutoDownloadMenu."));
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(Debug, RebuildLogTest, ::testing::Bool(),
-                         [](const ::testing::TestParamInfo<bool>& row) {
-                             return row.param ? std::string("On") : std::string("Off");
-                         });
-
 }  // namespace
 }  // namespace kestrova

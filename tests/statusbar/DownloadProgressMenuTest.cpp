@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <ostream>
-
 #include "statusbar/StatusBarHarness.h"
 #include "support/ParamName.h"
 
@@ -50,9 +48,6 @@ struct ProgressCase {
     std::vector<Table> passes;
     std::vector<std::string> expected;  // the main menu after the last pass
 };
-
-// Failure messages name the row.
-void PrintTo(const ProgressCase& row, std::ostream* os) { *os << row.name; }
 
 class DownloadProgressTest : public ::testing::TestWithParam<ProgressCase> {};
 
@@ -103,6 +98,12 @@ INSTANTIATE_TEST_SUITE_P(
             "EmptyTableAfterDownloads",
             {{{"1", "a.mp4", "完了", "complete"}, {"2", "b.mp4", "1.0%", "downloading"}}, {}},
             menuWith({}, false)},
+        ProgressCase{"DeleteStaysEnabledUntilTheTableIsEmpty",
+                     {{{"1", "a.mp4", "完了", "complete"}}, {{"2", "b.mp4", "0%", "setup"}}},
+                     menuWith({"b.mp4\u3000(0%) #2 (disabled)"}, true)},
+        ProgressCase{"DeleteEnabledAgainAfterAnEmptyTable",
+                     {{{"1", "a.mp4", "完了", "complete"}}, {}, {{"2", "b.mp4", "完了", "complete"}}},
+                     menuWith({"b.mp4 #2 ✓ (disabled)"}, true)},
         ProgressCase{"RepeatedIdShowsFirstRecord",
                      {{{"1", "a.mp4", "30.0%", "downloading"}, {"1", "a.mp4", "0%", "setup"}}},
                      menuWith({"a.mp4\u3000(30.0%) #1 (disabled)"}, false)},
@@ -132,20 +133,6 @@ TEST(DownloadProgress, UnchangedTableChangesNothing) {
     h.changes = 0;
     h.bar->setDownloadStatus({});
     EXPECT_EQ(h.changes, 0);
-}
-
-TEST(DownloadProgress, DeleteCommandStaysEnabledUntilTheTableIsEmpty) {
-    test::StatusBarHarness h;
-    h.setUp();
-    const auto deleteItem = h.bar->mainMenu()->itemWithTitle("ダウンロードが完了した項目を削除");
-    h.bar->setDownloadStatus(records({{"1", "a.mp4", "完了", "complete"}}));
-    EXPECT_TRUE(deleteItem->isEnabled());
-    h.bar->setDownloadStatus(records({{"2", "b.mp4", "0%", "setup"}}));
-    EXPECT_TRUE(deleteItem->isEnabled());
-    h.bar->setDownloadStatus({});
-    EXPECT_FALSE(deleteItem->isEnabled());
-    // Disabled by clearing the receiver: the action is kept.
-    EXPECT_EQ(deleteItem->actionName(), "deleteCompletedItem");
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 #include <fstream>
 #include <iterator>
 #include <map>
-#include <ostream>
 #include <set>
 
 #include "statusbar/StatusBarHarness.h"
@@ -127,9 +126,6 @@ struct EntryCase {
     std::string text;
     bool kestrovas;
 };
-
-// Failure messages name the row.
-void PrintTo(const EntryCase& row, std::ostream* os) { *os << row.name; }
 
 class LoginEntryTest : public LoginItem, public ::testing::WithParamInterface<EntryCase> {};
 

@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <optional>
-#include <ostream>
 
 #include "app/Notifications.h"
 #include "statusbar/ObservePasteBoard.h"
@@ -58,9 +57,6 @@ struct TextCase {
     std::optional<std::string> text;
     bool downloadable;
 };
-
-// Failure messages name the row.
-void PrintTo(const TextCase& row, std::ostream* os) { *os << row.name; }
 
 class PasteboardTextTest : public PasteboardCommand,
                            public ::testing::WithParamInterface<TextCase> {};
@@ -124,9 +120,6 @@ struct ChoiceCase {
     std::optional<std::string> textAtChoice;
     bool requests;
 };
-
-// Failure messages name the row.
-void PrintTo(const ChoiceCase& row, std::ostream* os) { *os << row.name; }
 
 class PasteboardChoiceTest : public PasteboardCommand,
                              public ::testing::WithParamInterface<ChoiceCase> {};

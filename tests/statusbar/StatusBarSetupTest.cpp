@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <ostream>
-
 #include "app/Notifications.h"
 #include "statusbar/PostRecorder.h"
 #include "statusbar/StatusBarHarness.h"
@@ -12,6 +10,7 @@ namespace {
 
 using test::describe;
 
+// "…" is the single character U+2026, not three full stops.
 const std::vector<std::string> kFixedItems = {
     "ペーストボードからダウンロード (disabled)",
     "--- (disabled)",
@@ -36,9 +35,6 @@ TEST(StatusBarSetup, BuildsTheStatusItemAndTheSixFixedItems) {
     EXPECT_EQ(menu.title(), "SystemStatusBarMenu");
     EXPECT_EQ(describe(menu), kFixedItems);
     EXPECT_EQ(h.bar->numberOfMenuDefaultItems(), 6);
-    // "…" is the single character U+2026, not three full stops.
-    EXPECT_EQ(menu.itemAtIndex(4)->title(), "設定\xE2\x80\xA6");
-    for (const auto& each : menu.items()) EXPECT_EQ(each->tag(), 0);
 
     EXPECT_EQ(menu.itemAtIndex(3)->submenu(), h.bar->autoDownloadMenu());
     EXPECT_EQ(h.bar->autoDownloadMenu()->title(), "SubMenuAutoDownloadSystem");
@@ -59,9 +55,6 @@ struct SettingsCase {
     std::vector<std::string> expected;
 };
 
-// Failure messages name the row.
-void PrintTo(const SettingsCase& row, std::ostream* os) { *os << row.name; }
-
 class SettingsMenuTest : public ::testing::TestWithParam<SettingsCase> {};
 
 TEST_P(SettingsMenuTest, ChecksFollowTheGivenSettings) {
@@ -71,7 +64,6 @@ TEST_P(SettingsMenuTest, ChecksFollowTheGivenSettings) {
     ASSERT_TRUE(settings);
     EXPECT_EQ(settings->title(), "SubMenuSettings");
     EXPECT_EQ(describe(*settings), GetParam().expected);
-    EXPECT_EQ(settings->itemAtIndex(3)->title(), "アップデートを確認\xE2\x80\xA6");
     EXPECT_EQ(h.bar->debug(), GetParam().debug);
 }
 
@@ -95,9 +87,6 @@ struct SwitchCase {
     const char* notification;
     bool restartAlert;
 };
-
-// Failure messages name the row.
-void PrintTo(const SwitchCase& row, std::ostream* os) { *os << row.name; }
 
 class SettingsSwitchTest : public ::testing::TestWithParam<SwitchCase> {};
 
