@@ -37,67 +37,54 @@ struct SeenBox {
     QString title, text, informative;
     Qt::TextFormat format = Qt::AutoText;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
-    std::vector<QString> buttons;
+    std::vector<QString> buttons;  // sorted
     QString defaultButton;
     int modalDepth = -1;
 };
 
-// What the person does with the box: press a button by its title, or a key.
-struct Press {
-    QString button;
-    int key = 0;
-};
-
-// Waits for the alert, notes what it shows, then presses.
+// Waits for the alert, notes what it shows, then presses the button titled `button`, or `key`.
 class AlertDriver {
 public:
-    AlertDriver(Press press, const ModalRecorder& modal) : press_(std::move(press)) {
+    AlertDriver(QString button, const ModalRecorder& modal, int key = 0) {
         timer_.setInterval(5);
-        QObject::connect(&timer_, &QTimer::timeout, [this, &modal] {
+        QObject::connect(&timer_, &QTimer::timeout, [this, button, key, &modal] {
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
             if (box == nullptr || !box->isVisible()) return;
             timer_.stop();
-            seen = note(*box, modal);
-            act(*box);
+            SeenBox& s = seen.emplace();
+            s.title = box->windowTitle();
+            s.text = box->text();
+            s.informative = box->informativeText();
+            if (auto* label = box->findChild<QLabel*>("qt_msgbox_informativelabel")) {
+                s.format = label->textFormat();
+            }
+            s.icon = box->icon();
+            for (QAbstractButton* b : box->buttons()) s.buttons.push_back(b->text());
+            std::sort(s.buttons.begin(), s.buttons.end());
+            if (box->defaultButton() != nullptr) s.defaultButton = box->defaultButton()->text();
+            s.modalDepth = modal.depth;
+            if (key != 0) {
+                QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier);
+                QCoreApplication::sendEvent(box, &event);
+                return;
+            }
+            for (QAbstractButton* b : box->buttons()) {
+                if (b->text() == button) b->click();
+            }
         });
         timer_.start();
     }
     std::optional<SeenBox> seen;
 
 private:
-    static SeenBox note(QMessageBox& box, const ModalRecorder& modal) {
-        SeenBox s;
-        s.title = box.windowTitle();
-        s.text = box.text();
-        s.informative = box.informativeText();
-        if (auto* label = box.findChild<QLabel*>("qt_msgbox_informativelabel")) {
-            s.format = label->textFormat();
-        }
-        s.icon = box.icon();
-        for (QAbstractButton* b : box.buttons()) s.buttons.push_back(b->text());
-        std::sort(s.buttons.begin(), s.buttons.end());
-        if (box.defaultButton() != nullptr) s.defaultButton = box.defaultButton()->text();
-        s.modalDepth = modal.depth;
-        return s;
-    }
-    void act(QMessageBox& box) {
-        if (press_.key != 0) {
-            QKeyEvent event(QEvent::KeyPress, press_.key, Qt::NoModifier);
-            QCoreApplication::sendEvent(&box, &event);
-            return;
-        }
-        for (QAbstractButton* b : box.buttons()) {
-            if (b->text() == press_.button) b->click();
-        }
-    }
-    Press press_;
     QTimer timer_;
 };
 
 struct AnswerRow {
     const char* name;
     Alert alert;
-    Press press;
+    QString button;  // pressed, or the key when empty
+    int key;
     int expected;
 };
 
@@ -114,7 +101,7 @@ class QtAlertsAnswerTest : public ::testing::TestWithParam<AnswerRow> {};
 TEST_P(QtAlertsAnswerTest, AnswersAsTheFormSays) {
     ModalRecorder modal;
     QtAlerts alerts(modal);
-    AlertDriver driver(GetParam().press, modal);
+    AlertDriver driver(GetParam().button, modal, GetParam().key);
     EXPECT_EQ(alerts.runModal(GetParam().alert), GetParam().expected);
     ASSERT_TRUE(driver.seen.has_value());
     EXPECT_EQ(driver.seen->modalDepth, 1);
@@ -123,15 +110,15 @@ TEST_P(QtAlertsAnswerTest, AnswersAsTheFormSays) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, QtAlertsAnswerTest,
-    ::testing::Values(AnswerRow{"legacy_default", kQuitAlert, {"終了"}, 1},
-                      AnswerRow{"legacy_alternate", kQuitAlert, {"キャンセル"}, 0},
-                      AnswerRow{"legacy_other", kThreeButtons, {"後で"}, -1},
-                      AnswerRow{"legacy_return_is_default", kQuitAlert, {"", Qt::Key_Return}, 1},
-                      AnswerRow{"legacy_escape_is_alternate", kQuitAlert, {"", Qt::Key_Escape}, 0},
-                      AnswerRow{"lone_ok_escape", kOk, {"", Qt::Key_Escape}, 1},
-                      AnswerRow{"added_first", kTwoAdded, {"OK"}, 1000},
-                      AnswerRow{"added_second", kTwoAdded, {"Cancel"}, 1001},
-                      AnswerRow{"added_return_is_first", kTwoAdded, {"", Qt::Key_Return}, 1000}),
+    ::testing::Values(AnswerRow{"legacy_default", kQuitAlert, "終了", 0, 1},
+                      AnswerRow{"legacy_alternate", kQuitAlert, "キャンセル", 0, 0},
+                      AnswerRow{"legacy_other", kThreeButtons, "後で", 0, -1},
+                      AnswerRow{"legacy_return_is_default", kQuitAlert, "", Qt::Key_Return, 1},
+                      AnswerRow{"legacy_escape_is_alternate", kQuitAlert, "", Qt::Key_Escape, 0},
+                      AnswerRow{"lone_ok_escape", kOk, "", Qt::Key_Escape, 1},
+                      AnswerRow{"added_first", kTwoAdded, "OK", 0, 1000},
+                      AnswerRow{"added_second", kTwoAdded, "Cancel", 0, 1001},
+                      AnswerRow{"added_return_is_first", kTwoAdded, "", Qt::Key_Return, 1000}),
     test::ParamName());
 
 TEST(QtAlertsTest, ShowsTheTextsAsGivenWithTheStylesIcon) {
