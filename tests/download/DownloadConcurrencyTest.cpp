@@ -3,7 +3,9 @@
 // byte, so the test decides who finishes first.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <map>
 #include <thread>
 
 #include "app/Notifications.h"
@@ -42,6 +44,7 @@ protected:
         bodies[path] = test::DownloadServer::pattern(size, static_cast<unsigned>(bodies.size()));
         server.reply(path, Reply{.body = bodies[path], .gate = gate});
         auto operation = makeSource(server.url(path), episode);
+        sizes[operation.get()] = static_cast<std::int64_t>(size);
         queue.addOperation(operation);
         return operation;
     }
@@ -55,10 +58,14 @@ protected:
                                     {key::kTime, PlistValue::integer(1)}}),
             claims);
     }
-    // The source holds all of its body but the last byte.
-    static bool waitingAtItsGate(const FileDownload& operation, std::size_t size) {
-        const std::string path = operation.filePath();
-        return !path.empty() && Files::fileSize(path) == static_cast<std::int64_t>(size - 1);
+    // Waits until every source holds all of its body but the last byte.
+    bool atGates(std::initializer_list<std::shared_ptr<FileDownload_Auto>> sources) {
+        return test::waitUntil([&] {
+            return std::all_of(sources.begin(), sources.end(), [&](const auto& source) {
+                const std::string path = source->filePath();
+                return !path.empty() && Files::fileSize(path) == sizes[source.get()] - 1;
+            });
+        });
     }
     bool recordsOf(const std::string& id, const std::string& status) const {
         for (const auto& record : records.objects()) {
@@ -69,12 +76,19 @@ protected:
         return false;
     }
     bool queueEmpty() { return queue.operationCount() == 0; }
+    // Exactly one announcement of kEpisode and one file, holding the body served at path.
+    void expectOnlyWinner(const std::string& path) {
+        EXPECT_EQ(announcements.strings(), std::vector<std::string>{kEpisode});
+        EXPECT_EQ(test::fileNamesIn(folder()), std::vector<std::string>{"Title (01).mp4"});
+        EXPECT_EQ(test::readFile(folder() / "Title (01).mp4"), bodies[path]);
+    }
     fs::path folder() const { return platform.files.applicationDirectory(); }
 
     test::TestPlatform platform;
     test::DownloadServer server;
     std::shared_ptr<EpisodeClaims> claims = std::make_shared<EpisodeClaims>();
     std::map<std::string, std::string> bodies;
+    std::map<const FileDownload_Auto*, std::int64_t> sizes;
     test::NotificationRecorder records{platform.center, notification::kDownloadStatus};
     test::NotificationRecorder announcements{platform.center, notification::kAutoDownloadComplete};
     OperationQueue queue;  // last: destroyed (cancelled and joined) first
@@ -130,22 +144,18 @@ TEST_F(DownloadConcurrencyTest, CancelWhileWaitingEndsWithoutATransfer) {
 TEST_F(DownloadConcurrencyTest, FirstSourceAboveTheThresholdWinsAndCancelsTheOther) {
     const auto winner = addSource("/a.mp4", 6 * kMiB, "a");
     const auto other = addSource("/b.mp4", 7 * kMiB, "b");
-    ASSERT_TRUE(test::waitUntil(
-        [&] { return waitingAtItsGate(*winner, 6 * kMiB) && waitingAtItsGate(*other, 7 * kMiB); }));
+    ASSERT_TRUE(atGates({winner, other}));
     server.openGate("a");
     ASSERT_TRUE(test::waitUntil([&] { return queueEmpty(); }));
     EXPECT_TRUE(other->isCancelled());
     EXPECT_FALSE(winner->isCancelled());
-    EXPECT_EQ(announcements.strings(), std::vector<std::string>{kEpisode});
-    EXPECT_EQ(test::fileNamesIn(folder()), std::vector<std::string>{"Title (01).mp4"});
-    EXPECT_EQ(test::readFile(folder() / "Title (01).mp4"), bodies["/a.mp4"]);
+    expectOnlyWinner("/a.mp4");
 }
 
 TEST_F(DownloadConcurrencyTest, UnsuitableFirstSourceLeavesTheRaceOpen) {
     const auto small = addSource("/small.mp4", 5 * kMiB, "small");
     const auto large = addSource("/large.mp4", 6 * kMiB, "large");
-    ASSERT_TRUE(test::waitUntil(
-        [&] { return waitingAtItsGate(*small, 5 * kMiB) && waitingAtItsGate(*large, 6 * kMiB); }));
+    ASSERT_TRUE(atGates({small, large}));
     const std::string smallName = small->fileName();
     server.openGate("small");
     ASSERT_TRUE(test::waitUntil([&] { return small->isFinished(); }));
@@ -154,27 +164,20 @@ TEST_F(DownloadConcurrencyTest, UnsuitableFirstSourceLeavesTheRaceOpen) {
     EXPECT_FALSE(large->isFinished());
     server.openGate("large");
     ASSERT_TRUE(test::waitUntil([&] { return queueEmpty(); }));
-    EXPECT_EQ(announcements.strings(), std::vector<std::string>{kEpisode});
-    EXPECT_EQ(test::fileNamesIn(folder()), std::vector<std::string>{"Title (01).mp4"});
-    EXPECT_EQ(test::readFile(folder() / "Title (01).mp4"), bodies["/large.mp4"]);
+    expectOnlyWinner("/large.mp4");
 }
 
 TEST_F(DownloadConcurrencyTest, ThreeSourcesLeaveOneFile) {
     const auto small = addSource("/s.mp4", 5 * kMiB, "s");
     const auto winner = addSource("/w.mp4", 6 * kMiB, "w");
     const auto slow = addSource("/l.mp4", 7 * kMiB, "never");
-    ASSERT_TRUE(test::waitUntil([&] {
-        return waitingAtItsGate(*small, 5 * kMiB) && waitingAtItsGate(*winner, 6 * kMiB) &&
-               waitingAtItsGate(*slow, 7 * kMiB);
-    }));
+    ASSERT_TRUE(atGates({small, winner, slow}));
     server.openGate("s");
     ASSERT_TRUE(test::waitUntil([&] { return small->isFinished(); }));
     server.openGate("w");
     ASSERT_TRUE(test::waitUntil([&] { return queueEmpty(); }));
     EXPECT_TRUE(slow->isCancelled());
-    EXPECT_EQ(announcements.strings(), std::vector<std::string>{kEpisode});
-    EXPECT_EQ(test::fileNamesIn(folder()), std::vector<std::string>{"Title (01).mp4"});
-    EXPECT_EQ(test::readFile(folder() / "Title (01).mp4"), bodies["/w.mp4"]);
+    expectOnlyWinner("/w.mp4");
 }
 
 TEST_F(DownloadConcurrencyTest, TwoWinnersAtOnceLeaveExactlyOne) {
@@ -183,8 +186,7 @@ TEST_F(DownloadConcurrencyTest, TwoWinnersAtOnceLeaveExactlyOne) {
         const std::string gate = "go" + std::to_string(round);
         const auto a = addSource("/a" + std::to_string(round), 6 * kMiB, gate, episode);
         const auto b = addSource("/b" + std::to_string(round), 6 * kMiB, gate, episode);
-        ASSERT_TRUE(test::waitUntil(
-            [&] { return waitingAtItsGate(*a, 6 * kMiB) && waitingAtItsGate(*b, 6 * kMiB); }));
+        ASSERT_TRUE(atGates({a, b}));
         server.openGate(gate);
         ASSERT_TRUE(test::waitUntil([&] { return queueEmpty(); }));
         EXPECT_NE(a->isCancelled(), b->isCancelled()) << "round " << round;
@@ -212,8 +214,7 @@ TEST_F(DownloadConcurrencyTest, SourcePassingAfterTheClaimEndsAsDuplicate) {
     });
     const auto first = addSource("/first.mp4", 6 * kMiB, "first");
     second = addSource("/second.mp4", 7 * kMiB, "second");
-    ASSERT_TRUE(test::waitUntil(
-        [&] { return waitingAtItsGate(*first, 6 * kMiB) && waitingAtItsGate(*second, 7 * kMiB); }));
+    ASSERT_TRUE(atGates({first, second}));
     server.openGate("first");
     ASSERT_TRUE(test::waitUntil([&] { return queueEmpty(); }));
     platform.center.removeObserver(&held);
@@ -221,16 +222,13 @@ TEST_F(DownloadConcurrencyTest, SourcePassingAfterTheClaimEndsAsDuplicate) {
     EXPECT_TRUE(second->isCancelled());
     EXPECT_FALSE(
         platform.log.contains("AutoDownloadSystem -> Download Complete: " + second->fileName()));
-    EXPECT_EQ(announcements.strings(), std::vector<std::string>{kEpisode});
-    EXPECT_EQ(test::fileNamesIn(folder()), std::vector<std::string>{"Title (01).mp4"});
-    EXPECT_EQ(test::readFile(folder() / "Title (01).mp4"), bodies["/first.mp4"]);
+    expectOnlyWinner("/first.mp4");
 }
 
 TEST_F(DownloadConcurrencyTest, WinnersOfDifferentEpisodesAtOnceBothAnnounce) {
     const auto one = addSource("/one.mp4", 6 * kMiB, "go", "Title (01)");
     const auto two = addSource("/two.mp4", 6 * kMiB, "go", "Title (02)");
-    ASSERT_TRUE(test::waitUntil(
-        [&] { return waitingAtItsGate(*one, 6 * kMiB) && waitingAtItsGate(*two, 6 * kMiB); }));
+    ASSERT_TRUE(atGates({one, two}));
     server.openGate("go");
     ASSERT_TRUE(test::waitUntil([&] { return queueEmpty(); }));
     auto announced = announcements.strings();
