@@ -7,7 +7,7 @@ packages=(
     # build
     build-essential cmake ninja-build pkg-config
     # libraries
-    libcurl4-openssl-dev libplist-dev qt6-base-dev libxcb1-dev
+    libcurl4-openssl-dev libplist-dev qt6-base-dev libxcb1-dev zlib1g-dev
     # tests, fuzzing and benchmarks
     libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev clang libclang-rt-14-dev
     curl wget aria2
