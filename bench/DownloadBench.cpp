@@ -28,16 +28,13 @@
 
 #include "BenchServer.h"
 #include "app/Notifications.h"
+#include "app/ProcessPlatform.h"
 #include "download/FileDownload.h"
-#include "platform/Application.h"
-#include "platform/Bundle.h"
 #include "platform/Files.h"
 #include "platform/NotificationCenter.h"
 #include "platform/OperationQueue.h"
 #include "platform/PlatformServices.h"
 #include "platform/StderrLog.h"
-#include "platform/UserDefaults.h"
-#include "platform/XdgAutostartLoginItems.h"
 #include "platform/headless/HeadlessBackend.h"
 
 namespace {
@@ -126,26 +123,9 @@ int fetch(const std::string& url, const fs::path& home, int count, UrlTransfer::
     curl_global_init(CURL_GLOBAL_DEFAULT);
     StderrLog log;
     HeadlessBackend backend(log);
-    const Files files(home, home / ".config");
-    UserDefaults defaults(files.configDirectory() / "kestrova" / "defaults.plist", log);
-    NotificationCenter center;
-    const Bundle bundle = Bundle::main();
-    Application application(backend.runLoop());
-    XdgAutostartLoginItems loginItems(files.configDirectory() / "autostart");
-    const PlatformServices platform{center,
-                                    defaults,
-                                    log,
-                                    files,
-                                    backend.runLoop(),
-                                    bundle,
-                                    application,
-                                    backend.alerts(),
-                                    backend.banners(),
-                                    backend.pasteboard(),
-                                    loginItems,
-                                    backend.workspace(),
-                                    backend.statusBar(),
-                                    Configuration::fromEnvironment()};
+    ProcessPlatform process(backend, log, Files(home, home / ".config"));
+    const PlatformServices& platform = process.services();
+    NotificationCenter& center = process.center();
     std::atomic<int> complete{0};
     center.addObserver(&complete, notification::kDownloadStatus, [&](const PlistValue& record) {
         if (record.stringFor(key::kStatus) == status::kComplete) ++complete;

@@ -10,16 +10,13 @@
 #include <string>
 
 #include "app/AppDelegate.h"
-#include "platform/Application.h"
+#include "app/ProcessPlatform.h"
 #include "platform/Bundle.h"
 #include "platform/Files.h"
-#include "platform/NotificationCenter.h"
 #include "platform/RunLoop.h"
 #include "platform/SignalWatcher.h"
 #include "platform/SingleInstanceLock.h"
 #include "platform/StderrLog.h"
-#include "platform/UserDefaults.h"
-#include "platform/XdgAutostartLoginItems.h"
 #include "platform/headless/HeadlessBackend.h"
 #ifdef KESTROVA_HAVE_QT
 #include "platform/qt/QtBackend.h"
@@ -58,27 +55,9 @@ struct CurlGlobal {
 
 int runKestrova(kestrova::Backend& backend, kestrova::SystemLog& log) {
     using namespace kestrova;
-    const Files files = Files::fromEnvironment();
-    UserDefaults defaults(files.configDirectory() / "kestrova" / "defaults.plist", log);
-    NotificationCenter center;
-    const Bundle bundle = Bundle::main();
-    Application application(backend.runLoop());
-    XdgAutostartLoginItems loginItems(files.configDirectory() / "autostart");
-    const PlatformServices platform{center,
-                                    defaults,
-                                    log,
-                                    files,
-                                    backend.runLoop(),
-                                    bundle,
-                                    application,
-                                    backend.alerts(),
-                                    backend.banners(),
-                                    backend.pasteboard(),
-                                    loginItems,
-                                    backend.workspace(),
-                                    backend.statusBar(),
-                                    Configuration::fromEnvironment()};
-    AppDelegate delegate(platform);
+    ProcessPlatform platform(backend, log, Files::fromEnvironment());
+    Application& application = platform.application();
+    AppDelegate delegate(platform.services());
     application.setDelegate(&delegate);
     // SIGINT and SIGTERM quit the normal way, without asking.
     SignalWatcher signals([&] {
