@@ -11,7 +11,9 @@
 #include "download/FileDownload_Auto.h"
 #include "platform/Alert.h"
 #include "platform/Bundle.h"
+#include "platform/Cancellation.h"
 #include "platform/Files.h"
+#include "platform/HttpUrl.h"
 #include "platform/NotificationCenter.h"
 #include "platform/OperationQueue.h"
 #include "platform/SystemLog.h"
@@ -40,13 +42,18 @@ AppDelegate::AppDelegate(const PlatformServices& platform)
     : platform_(platform), activityLog_(platform.files.applicationDirectory()) {}
 
 AppDelegate::~AppDelegate() {
-    // Normally done at quit; repeated here so that a delegate that never quit leaves no observer.
+    // Normally done at quit; repeated here so that a delegate that never quit leaves no observer
+    // and no scan behind.
     platform_.center.removeObserver(this);
+    platform_.shutdown.cancel();
+    scanThread_.wait();
 }
 
 void AppDelegate::applicationDidFinishLaunching() {
     activityLog_.prepareAndRedirect(platform_.log);
     platform_.log.log("Application Launched.");
+    platform_.defaults.load();
+    removeUnfinishedDownloads();
 
     const PlistValue shippedList =
         platform_.bundle.plistResource("dlst").value_or(PlistValue::array());
@@ -94,10 +101,32 @@ void AppDelegate::loadSettings(const PlistValue& shippedList, const PlistValue& 
     useAutoDownloadSystem_ = defaults.boolForKey(defaultsKey::kUseAutoDownloadSystem);
 
     std::lock_guard lock(listsMutex_);
-    dlst_ = defaults.arrayForKey(defaultsKey::kAutoDownloadList);
+    setDownloadListLocked(defaults.arrayForKey(defaultsKey::kAutoDownloadList));
     eplst_ = defaults.dictionaryForKey(defaultsKey::kDownloadedEpisodeList);
     if (!dlst_) platform_.log.log("AppDelegate -> Stored autoDownloadList is not a list.");
     if (!eplst_) platform_.log.log("AppDelegate -> Stored downloadedEpisodeList is not a record.");
+}
+
+// A ".download" file at launch is a download of an earlier run that never finished: no other
+// Kestrova can be writing it now (the single-instance lock), and it would stay for good.
+void AppDelegate::removeUnfinishedDownloads() {
+    for (const std::string& name :
+         Files::removeFilesEndingWith(platform_.files.applicationDirectory(), ".download")) {
+        platform_.log.log("AppDelegate -> Removed Unfinished Download: " + TextUtil::forLog(name));
+    }
+}
+
+// With listsMutex_ held: the list and the index of its titles.
+void AppDelegate::setDownloadListLocked(std::optional<PlistValue> list) {
+    dlst_ = std::move(list);
+    titleIndex_.clear();
+    if (!dlst_) return;
+    const PlistValue::Array& records = *dlst_->asArray();
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        if (const PlistValue* title = records[i].find(key::kTitle); title && title->isString()) {
+            titleIndex_.emplace(*title->asString(), i);
+        }
+    }
 }
 
 // Drops episode flags of titles that are no longer followed.
@@ -161,6 +190,8 @@ int AppDelegate::applicationShouldTerminate() {
 
 void AppDelegate::applicationWillTerminate() {
     platform_.log.log("Application Terminate.");
+    // A scan in flight gives up its fetch at once.
+    platform_.shutdown.cancel();
     if (queue_) queue_->cancelAllOperations();
     platform_.defaults.synchronize();
     if (!saveLogFile_) activityLog_.removeIfPresent();
@@ -170,13 +201,14 @@ void AppDelegate::applicationWillTerminate() {
 
     {
         std::lock_guard lock(listsMutex_);
-        dlst_.reset();
+        setDownloadListLocked(std::nullopt);
         eplst_.reset();
     }
     {
         std::lock_guard lock(tableMutex_);
         dlstts_.clear();
     }
+    scanThread_.wait();
     autoDownloadSystem_.reset();
     adminSystemStatusBar_.reset();
     observePasteBoard_.reset();
@@ -198,7 +230,7 @@ void AppDelegate::getDownloadRequest(const PlistValue& object) {
     }
     const std::string url = request.stringFor(key::kURL);
     const bool automatic = request.find(key::kTitle) != nullptr;
-    if (TextUtil::startsWith(url, "https://")) {
+    if (HttpUrl::isHttps(url)) {
         if (!automatic) {
             platform_.alerts.runModal(Alert::withButtons(
                 "Kestrova エラー", "https 通信には対応しておりません。", {"OK"},
@@ -219,16 +251,10 @@ void AppDelegate::getDownloadRequest(const PlistValue& object) {
 PlistValue AppDelegate::completedAutomaticRequest(PlistValue request) const {
     const std::string title = request.stringFor(key::kTitle);
     std::lock_guard lock(listsMutex_);
-    if (!dlst_) return request;
-    for (const auto& record : *dlst_->asArray()) {
-        const PlistValue* recordTitle = record.find(key::kTitle);
-        if (recordTitle == nullptr || !recordTitle->isString() || *recordTitle->asString() != title) {
-            continue;
-        }
-        if (const auto* entries = record.asDictionary()) {
-            for (const auto& [k, v] : *entries) request.asDictionary()->insert_or_assign(k, v);
-        }
-        break;
+    const auto found = titleIndex_.find(title);
+    if (!dlst_ || found == titleIndex_.end()) return request;
+    if (const auto* entries = (*dlst_->asArray())[found->second].asDictionary()) {
+        for (const auto& [k, v] : *entries) request.asDictionary()->insert_or_assign(k, v);
     }
     return request;
 }
@@ -307,7 +333,7 @@ void AppDelegate::updateDefaults_dlst(const PlistValue& object) {
     }
     {
         std::lock_guard lock(listsMutex_);
-        dlst_ = object;
+        setDownloadListLocked(object);
     }
     platform_.defaults.setObject(object, defaultsKey::kAutoDownloadList);
     if (adminSystemStatusBar_) {
@@ -327,9 +353,15 @@ void AppDelegate::updateDefaults_eplst(const PlistValue& object) {
 }
 
 void AppDelegate::startAutoDownloadSystem() {
-    if (!autoDownloadSystem_) return;
+    if (!autoDownloadSystem_ || platform_.shutdown.isCancelled()) return;
+    activityLog_.applySizeRule(platform_.log);
     // The scan works on its own copies: a list replaced during the scan does not reach it.
-    autoDownloadSystem_->analyzeWithURL(platform_.config.siteURL, downloadList(), episodeList());
+    const bool started = scanThread_.start(
+        [system = autoDownloadSystem_.get(), site = platform_.config.siteURL,
+         list = downloadList(), episodes = episodeList()] {
+            system->analyzeWithURL(site, list, episodes);
+        });
+    if (!started) platform_.log.log("AutoDownloadSystem -> Previous Scan Still Running.");
 }
 
 std::vector<PlistValue> AppDelegate::downloadStatusTable() const {

@@ -5,9 +5,11 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "app/ActivityLog.h"
+#include "app/ScanThread.h"
 #include "platform/Application.h"
 #include "platform/KeyValueObserver.h"
 #include "platform/PlatformServices.h"
@@ -28,7 +30,8 @@ class OperationQueue;
 //
 // Notification handlers run on the main thread except getDownloadStatus and
 // getAutoDownloadComplete, which run on the download operations' threads; the status table and
-// the lists are therefore guarded by locks.
+// the lists are therefore guarded by locks. Scans run on a thread of their own (ScanThread) with
+// copies of the lists; quitting stops them.
 class AppDelegate : public ApplicationDelegate, public KeyValueObserver {
 public:
     explicit AppDelegate(const PlatformServices& platform);
@@ -64,6 +67,8 @@ public:
 private:
     void loadSettings(const PlistValue& shippedList, const PlistValue& shippedEpisodes);
     void pruneEpisodeList(const PlistValue& shippedEpisodes);
+    void removeUnfinishedDownloads();
+    void setDownloadListLocked(std::optional<PlistValue> list);
     void registerObservers();
     void addOperation(std::shared_ptr<Operation> operation);
     PlistValue completedAutomaticRequest(PlistValue request) const;
@@ -81,13 +86,16 @@ private:
     bool saveDebugLog_ = false;
     bool useAutoDownloadSystem_ = false;
 
-    mutable std::mutex listsMutex_;  // dlst_ and eplst_
+    mutable std::mutex listsMutex_;  // dlst_, titleIndex_ and eplst_
     std::optional<PlistValue> dlst_;
+    std::unordered_map<std::string, std::size_t> titleIndex_;  // first record of each title
     std::optional<PlistValue> eplst_;
 
     mutable std::mutex tableMutex_;  // dlstts_
     std::vector<PlistValue> dlstts_;
 
+    // Declared after the system it runs, so that it is waited for before that goes.
+    ScanThread scanThread_;
     RunLoop::TimerId statusTimer_ = 0;
     RunLoop::TimerId scanTimer_ = 0;
 };

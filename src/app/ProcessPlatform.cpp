@@ -23,6 +23,7 @@ ProcessPlatform::ProcessPlatform(Backend& backend, SystemLog& log, Files files)
                 loginItems_,
                 backend.workspace(),
                 backend.statusBar(),
+                shutdown_,
                 Configuration::fromEnvironment()} {}
 
 }  // namespace kestrova

@@ -3,6 +3,7 @@
 #include "platform/Application.h"
 #include "platform/Backend.h"
 #include "platform/Bundle.h"
+#include "platform/Cancellation.h"
 #include "platform/Files.h"
 #include "platform/NotificationCenter.h"
 #include "platform/PlatformServices.h"
@@ -27,6 +28,7 @@ public:
     const PlatformServices& services() const { return services_; }
     NotificationCenter& center() { return center_; }
     Application& application() { return application_; }
+    Cancellation& shutdown() { return shutdown_; }
 
 private:
     const Files files_;
@@ -35,6 +37,7 @@ private:
     const Bundle bundle_;
     Application application_;
     XdgAutostartLoginItems loginItems_;
+    Cancellation shutdown_;
     const PlatformServices services_;
 };
 

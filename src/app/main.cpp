@@ -53,14 +53,17 @@ struct CurlGlobal {
     return set("DISPLAY") || set("WAYLAND_DISPLAY");
 }
 
-int runKestrova(kestrova::Backend& backend, kestrova::SystemLog& log) {
+int runKestrova(kestrova::Backend& backend, kestrova::SystemLog& log, const kestrova::Files& files) {
     using namespace kestrova;
-    ProcessPlatform platform(backend, log, Files::fromEnvironment());
+    ProcessPlatform platform(backend, log, files);
     Application& application = platform.application();
     AppDelegate delegate(platform.services());
     application.setDelegate(&delegate);
-    // SIGINT and SIGTERM quit the normal way, without asking.
+    // SIGINT and SIGTERM quit the normal way, without asking. A fetch blocking the main thread
+    // (the update check) is woken first, so that the quit is handled at once.
+    Cancellation& shutdown = platform.shutdown();
     SignalWatcher signals([&] {
+        shutdown.cancel();
         backend.runLoop().post([&application] { application.terminateWithoutAsking(); });
     });
     return application.run();
@@ -95,9 +98,11 @@ int main(int argc, char** argv) {
     const CurlGlobal curl;
     kestrova::StderrLog log;
 
-    // One Kestrova per user, in either mode: two would share the settings and the activity log
-    // and both scan for episodes, downloading each twice.
-    const kestrova::SingleInstanceLock lock(kestrova::SingleInstanceLock::defaultPath());
+    // One Kestrova per settings folder, in either mode: two would share the settings and the
+    // activity log and both scan for episodes, downloading each twice.
+    const kestrova::Files files = kestrova::Files::fromEnvironment();
+    const kestrova::SingleInstanceLock lock(
+        kestrova::SingleInstanceLock::defaultPath(files.configDirectory()));
     if (lock.status() == kestrova::SingleInstanceLock::Status::AlreadyRunning) {
         std::fputs("kestrova: already running\n", stderr);
         return 1;
@@ -111,9 +116,9 @@ int main(int argc, char** argv) {
     if (!headless && displayAvailable()) {
         auto desktop = kestrova::qt::QtBackend::create(argc, argv, log);
         if (!desktop) return 1;
-        return runKestrova(*desktop, log);
+        return runKestrova(*desktop, log, files);
     }
 #endif
     kestrova::HeadlessBackend backend(log);
-    return runKestrova(backend, log);
+    return runKestrova(backend, log, files);
 }

@@ -1,6 +1,7 @@
 #include "autodownload/AnimeRecord.h"
 
 #include "app/Notifications.h"
+#include "platform/TextUtil.h"
 
 namespace kestrova {
 
@@ -8,7 +9,7 @@ std::optional<std::string> AnimeRecord::problem(const PlistValue& record) {
     if (!record.isDictionary()) return "not a dictionary";
     const PlistValue* title = record.find(key::kTitle);
     if (title == nullptr || !title->isString()) return "no \"title\" text";
-    const std::string named = " (" + *title->asString() + ")";
+    const std::string named = " (" + TextUtil::forLog(*title->asString()) + ")";
     if (const PlistValue* keyword = record.find(key::kKeyword)) {
         const PlistValue::Array* list = keyword->asArray();
         if (list == nullptr) return "\"keyword\" is not a list" + named;
@@ -39,7 +40,7 @@ std::vector<std::string_view> AnimeRecord::keywords(const PlistValue& record) {
 }
 
 bool AnimeRecord::isFileNameSafe(std::string_view title) {
-    return title.find('/') == std::string_view::npos && title.find('\0') == std::string_view::npos;
+    return title.find('\0') == std::string_view::npos;
 }
 
 }  // namespace kestrova

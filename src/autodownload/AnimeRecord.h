@@ -22,8 +22,8 @@ public:
     static bool isSwitchedOff(const PlistValue& record);
     // The "keyword" texts in order; none when absent. Only for records without a problem().
     static std::vector<std::string_view> keywords(const PlistValue& record);
-    // A title the episode files can be named after: no "/" and no NUL, which would place the
-    // file outside the application folder or cut its name.
+    // A title the episode files can be named after: no NUL, which would cut the name ("/" is
+    // shown as "／" in file names).
     static bool isFileNameSafe(std::string_view title);
 };
 

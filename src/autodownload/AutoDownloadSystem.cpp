@@ -1,13 +1,16 @@
 #include "autodownload/AutoDownloadSystem.h"
 
 #include <cstdint>
+#include <unordered_map>
 
 #include "app/Notifications.h"
 #include "autodownload/AnimeRecord.h"
 #include "autodownload/EpisodePageAnalysis.h"
 #include "autodownload/RankingSection.h"
+#include "platform/Cancellation.h"
 #include "platform/NotificationCenter.h"
 #include "platform/PageFetch.h"
+#include "platform/RunLoop.h"
 #include "platform/SystemLog.h"
 #include "platform/TextUtil.h"
 
@@ -19,6 +22,9 @@ constexpr const char* kListPath = "/system/dlst.plist";
 // Why the fetched list cannot replace the stored one, or nothing.
 std::optional<std::string> listProblem(const PlistValue& list) {
     const PlistValue::Array& records = *list.asArray();
+    if (records.size() > AutoDownloadSystem::kMaxRecords) {
+        return "more than " + std::to_string(AutoDownloadSystem::kMaxRecords) + " records";
+    }
     for (std::size_t i = 0; i < records.size(); ++i) {
         if (auto problem = AnimeRecord::problem(records[i])) {
             return "record " + std::to_string(i) + " " + *problem;
@@ -44,6 +50,14 @@ void AutoDownloadSystem::log(const std::string& event) const {
     platform_.log.log("AutoDownloadSystem -> " + event);
 }
 
+// Observers of the scan's notifications (the coordinator, the menu) live on the main thread.
+void AutoDownloadSystem::postOnMainThread(const char* name, PlistValue object) const {
+    NotificationCenter& center = platform_.center;
+    platform_.runLoop.post([&center, name, object = std::move(object)] { center.post(name, object); });
+}
+
+bool AutoDownloadSystem::stopping() const { return platform_.shutdown.isCancelled(); }
+
 void AutoDownloadSystem::analyzeWithURL(const std::string& url,
                                         const std::optional<PlistValue>& downloadList,
                                         const std::optional<PlistValue>& episodeList) {
@@ -58,7 +72,8 @@ void AutoDownloadSystem::analyzeWithURL(const std::string& url,
         log("Failed to Get EpisodeList.");
         return;
     }
-    const std::optional<std::string> page = PageFetch::fetchText(url);
+    const std::optional<std::string> page = PageFetch::fetchText(url, platform_.shutdown);
+    if (stopping()) return;
     if (!page) {
         log("Failed to Get HTML: Top Page.");
         return;
@@ -70,6 +85,10 @@ void AutoDownloadSystem::analyzeWithURL(const std::string& url,
         return;
     }
     scanRanking(url, *list->asArray(), *episodeList, *ranking);
+    if (stopping()) {
+        log("Stop Analyze: quitting.");
+        return;
+    }
     log("Terminate Analyze.");
 }
 
@@ -77,18 +96,22 @@ void AutoDownloadSystem::analyzeWithURL(const std::string& url,
 // it differs; the list handed in when the server gives nothing usable.
 std::optional<PlistValue> AutoDownloadSystem::refreshList(
     const std::optional<PlistValue>& downloadList) {
-    const std::optional<PlistValue> fetched =
-        PageFetch::fetchPropertyListArray(platform_.config.serverURL + kListPath);
+    std::string error;
+    const std::optional<PlistValue> fetched = PageFetch::fetchPropertyListArray(
+        platform_.config.serverURL + kListPath, platform_.shutdown, &error);
+    if (stopping()) return downloadList;
     if (fetched) {
         if (auto problem = listProblem(*fetched)) {
             log("Rejected dlst.plist: " + *problem + ".");
         } else {
             PlistValue merged = mergeList(*fetched, downloadList);
             if (downloadList && *downloadList == merged) return downloadList;
-            platform_.center.post(notification::kUpdateDlst, merged);
+            postOnMainThread(notification::kUpdateDlst, merged);
             log("Update Anime List.");
             return merged;
         }
+    } else if (!error.empty()) {
+        log("Rejected dlst.plist: " + TextUtil::forLog(error) + ".");
     }
     log("Failed to Update Anime List.");
     return downloadList;
@@ -110,7 +133,7 @@ void AutoDownloadSystem::scanRanking(const std::string& url, const PlistValue::A
     firstKeyword.push_back(keywords.size());
     const std::vector<std::optional<std::string>> paths = ranking.findEpisodePaths(keywords);
 
-    for (std::size_t r = 0; r < records.size(); ++r) {
+    for (std::size_t r = 0; r < records.size() && !stopping(); ++r) {
         const PlistValue& record = records[r];
         if (auto problem = AnimeRecord::problem(record)) {
             log("Skipped Invalid Record: record " + std::to_string(r) + " " + *problem + ".");
@@ -118,20 +141,21 @@ void AutoDownloadSystem::scanRanking(const std::string& url, const PlistValue::A
         }
         if (AnimeRecord::isSwitchedOff(record)) continue;
         const std::string title = record.stringFor(key::kTitle);
+        const std::string loggedTitle = TextUtil::forLog(title);
         std::optional<std::string> pageURL;
         for (std::size_t k = firstKeyword[r]; k < firstKeyword[r + 1] && !pageURL; ++k) {
-            const std::string keyword(keywords[k]);
-            log("Search Keyword: " + keyword + " in " + title);
+            const std::string keyword = TextUtil::forLog(keywords[k]);
+            log("Search Keyword: " + keyword + " in " + loggedTitle);
             if (paths[k]) {
-                log("Match Keyword: " + keyword + " in " + title);
+                log("Match Keyword: " + keyword + " in " + loggedTitle);
                 pageURL = url + *paths[k];
             } else {
-                log("Not Found: " + keyword + " in " + title);
+                log("Not Found: " + keyword + " in " + loggedTitle);
             }
         }
         if (!pageURL) continue;
         if (!AnimeRecord::isFileNameSafe(title)) {
-            log("Skipped Anime: its title cannot name a file: " + title);
+            log("Skipped Anime: its title cannot name a file: " + loggedTitle);
             continue;
         }
         analyzeEpisodePage(title, *pageURL, episodeList);
@@ -140,10 +164,13 @@ void AutoDownloadSystem::scanRanking(const std::string& url, const PlistValue::A
 
 void AutoDownloadSystem::analyzeEpisodePage(const std::string& title, const std::string& pageURL,
                                             const PlistValue& episodeList) {
-    const std::optional<std::string> page =
-        isWellFormedAddress(pageURL) ? PageFetch::fetchText(pageURL) : std::nullopt;
+    const std::optional<std::string> page = isWellFormedAddress(pageURL)
+                                                ? PageFetch::fetchText(pageURL, platform_.shutdown)
+                                                : std::nullopt;
+    if (stopping()) return;
+    const std::string loggedTitle = TextUtil::forLog(title);
     if (!page) {
-        log("Failed to Get Page: " + title);
+        log("Failed to Get Page: " + loggedTitle);
         return;
     }
     using Outcome = EpisodePageAnalysis::Outcome;
@@ -151,42 +178,41 @@ void AutoDownloadSystem::analyzeEpisodePage(const std::string& title, const std:
         EpisodePageAnalysis::analyze(*page, title, episodeList.find(title));
     switch (result.outcome) {
         case Outcome::TooFewLines:
-            log("Get Error in _htmlArray: " + title);
+            log("Get Error in _htmlArray: " + loggedTitle);
             return;
         case Outcome::NoTitleLine:
-            log("Failed to Analyze Page: " + title);
+            log("Failed to Analyze Page: " + loggedTitle);
             return;
         default:
             break;
     }
-    log("Get Page: " + result.pageTitle);
+    log("Get Page: " + TextUtil::forLog(result.pageTitle));
+    const std::string episode = TextUtil::forLog(result.episodeName);
     if (result.outcome == Outcome::NotHighQuality) return;
     if (result.outcome == Outcome::NoEpisode) {
         log("Failed to Get Episode.");
         return;
     }
-    log("HD Movie Detected: " + result.episodeName);
+    log("HD Movie Detected: " + episode);
     if (result.outcome == Outcome::AlreadyDownloaded) {
-        log("Already Downloaded: " + result.episodeName);
+        log("Already Downloaded: " + episode);
         return;
     }
     if (result.unreadableDisplayLines > 0) {
-        log("Skipped Movie URL: unreadable display_movie_url in " + result.episodeName);
+        log("Skipped Movie URL: unreadable display_movie_url in " + episode);
     }
     if (result.unreadableSpareSources > 0) {
-        log("Skipped Movie URL: unreadable spare source in " + result.episodeName);
+        log("Skipped Movie URL: unreadable spare source in " + episode);
     }
-    if (result.refusedSources > 0) {
-        log("Skipped Movie URL: not http or https in " + result.episodeName);
-    }
+    if (result.refusedSources > 0) log("Skipped Movie URL: not http or https in " + episode);
     for (const std::string& source : result.sources) {
-        platform_.center.post(
+        postOnMainThread(
             notification::kDownloadRequest,
             PlistValue::dictionary({{key::kURL, PlistValue::string(source)},
                                     {key::kTitle, PlistValue::string(title)},
                                     {key::kFile, PlistValue::string(result.episodeName)}}));
     }
-    log("Start AutoDownload: " + result.episodeName);
+    log("Start AutoDownload: " + episode);
 }
 
 PlistValue AutoDownloadSystem::eplstManager(const std::string& file, const PlistValue& episodeList,
@@ -196,7 +222,7 @@ PlistValue AutoDownloadSystem::eplstManager(const std::string& file, const Plist
     const std::int32_t episode =
         cut == std::string::npos ? -1 : TextUtil::leadingInteger(file.substr(cut + 2));
     if (episode < 0 || episode > EpisodePageAnalysis::kMaxEpisode) {
-        log("Failed to Record Episode: " + file);
+        log("Failed to Record Episode: " + TextUtil::forLog(file));
         return record;
     }
     const std::string title = file.substr(0, cut);
@@ -223,21 +249,24 @@ PlistValue AutoDownloadSystem::mergeList(const PlistValue& fetched,
                                          const std::optional<PlistValue>& stored) {
     PlistValue merged = fetched;
     PlistValue::Array* records = merged.asArray();
-    if (records == nullptr) return merged;
     const PlistValue::Array* known = stored ? stored->asArray() : nullptr;
+    if (records == nullptr || known == nullptr) return merged;
+    // The first stored record of each title, found in constant time per fetched record.
+    std::unordered_map<std::string_view, const PlistValue*> storedByTitle;
+    for (const PlistValue& storedRecord : *known) {
+        const PlistValue* title = storedRecord.find(key::kTitle);
+        if (title != nullptr && title->isString()) storedByTitle.emplace(*title->asString(), &storedRecord);
+    }
     for (PlistValue& record : *records) {
         PlistValue::Dictionary* entries = record.asDictionary();
         const PlistValue* title = record.find(key::kTitle);
-        if (entries == nullptr || title == nullptr || known == nullptr) continue;
-        for (const PlistValue& storedRecord : *known) {
-            const PlistValue* storedTitle = storedRecord.find(key::kTitle);
-            if (storedTitle == nullptr || *storedTitle != *title) continue;
-            if (const PlistValue* status = storedRecord.find(key::kStatus)) {
-                entries->insert_or_assign(key::kStatus, *status);
-            } else {
-                entries->erase(key::kStatus);
-            }
-            break;
+        if (entries == nullptr || title == nullptr || !title->isString()) continue;
+        const auto found = storedByTitle.find(*title->asString());
+        if (found == storedByTitle.end()) continue;
+        if (const PlistValue* status = found->second->find(key::kStatus)) {
+            entries->insert_or_assign(key::kStatus, *status);
+        } else {
+            entries->erase(key::kStatus);
         }
     }
     return merged;

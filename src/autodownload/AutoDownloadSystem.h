@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+#include <cstddef>
 #include <optional>
 #include <string>
 
@@ -16,11 +18,17 @@ class RankingSection;
 // analyses each matching episode page, posting "updateDefaults_dlst" and "downloadRequest"
 // and logging each step. It also keeps the episode record's rules (eplstManager).
 //
-// Scans run on the main thread and block it while they fetch; the page work itself is done by
-// RankingSection and EpisodePageAnalysis, which need no network.
+// A scan blocks the thread that runs it while it fetches, so the application runs it on a thread
+// of its own; its notifications are delivered on the main thread (through the run loop), like
+// every other. Throwing the platform's shutdown switch ends a fetch in flight and the scan with
+// it. The page work itself is done by RankingSection and EpisodePageAnalysis, which need no
+// network.
 class AutoDownloadSystem {
 public:
     AutoDownloadSystem(const PlatformServices& platform, bool debug);
+
+    // The largest download list taken from the server: every title is a menu item and a search.
+    static constexpr std::size_t kMaxRecords = 10'000;
 
     bool isEnable() const { return isEnable_; }
     void setIsEnable(bool enable) { isEnable_ = enable; }
@@ -36,7 +44,7 @@ public:
                             const PlistValue& downloadList) const;
 
     // The fetched list with each record's "status" taken from the first stored record with the
-    // same title; a stored record without "status" removes it.
+    // same title; a stored record without "status" removes it. Linear in the two lists' sizes.
     static PlistValue mergeList(const PlistValue& fetched, const std::optional<PlistValue>& stored);
 
 private:
@@ -46,10 +54,12 @@ private:
     void analyzeEpisodePage(const std::string& title, const std::string& pageURL,
                             const PlistValue& episodeList);
     void log(const std::string& event) const;
+    void postOnMainThread(const char* name, PlistValue object) const;
+    bool stopping() const;
 
     const PlatformServices& platform_;
     [[maybe_unused]] bool debug_;  // kept from creation; every scan line is written regardless
-    bool isEnable_ = false;
+    std::atomic<bool> isEnable_{false};  // set on the main thread, read by the scan
 };
 
 }  // namespace kestrova

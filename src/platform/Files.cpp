@@ -5,9 +5,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <dirent.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <fstream>
+#include <memory>
 #include <string>
 
 namespace kestrova {
@@ -96,6 +101,89 @@ bool Files::move(const fs::path& from, const fs::path& to) {
     if (::link(from.c_str(), to.c_str()) != 0) return false;
     ::unlink(from.c_str());
     return true;
+}
+
+namespace {
+
+// Opens path without following a link and without blocking on a pipe; refuses all but
+// regular files.
+UniqueFd openRegular(const fs::path& path, int flags, mode_t mode = 0) {
+    UniqueFd fd(::open(path.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, mode));
+    if (!fd) return fd;
+    struct stat st{};
+    if (::fstat(fd.get(), &st) != 0) return UniqueFd();
+    if (!S_ISREG(st.st_mode)) {
+        errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        return UniqueFd();
+    }
+    return fd;
+}
+
+}  // namespace
+
+Files::ReadResult Files::readRegularFile(const fs::path& path, std::size_t maxBytes) {
+    ReadResult result;
+    const UniqueFd fd = openRegular(path, O_RDONLY);
+    struct stat st{};
+    if (!fd || ::fstat(fd.get(), &st) != 0) {
+        result.error = errno;
+        return result;
+    }
+    if (static_cast<std::uint64_t>(st.st_size) > maxBytes) {
+        result.error = EFBIG;
+        return result;
+    }
+    std::string bytes(static_cast<std::size_t>(st.st_size), '\0');
+    std::size_t done = 0;
+    for (;;) {
+        // One byte more than the size said, to notice a file that grew meanwhile.
+        if (done == bytes.size()) bytes.resize(std::min(done + 4096, maxBytes + 1));
+        const ssize_t n = ::read(fd.get(), bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            result.error = errno;
+            return result;
+        }
+        if (n == 0) break;
+        done += static_cast<std::size_t>(n);
+        if (done > maxBytes) {
+            result.error = EFBIG;
+            return result;
+        }
+    }
+    bytes.resize(done);
+    result.bytes = std::move(bytes);
+    return result;
+}
+
+UniqueFd Files::openRegularForAppend(const fs::path& path) {
+    return openRegular(path, O_RDWR | O_APPEND | O_CREAT, 0644);
+}
+
+bool Files::isRegularOrAbsent(const fs::path& path) {
+    struct stat st{};
+    if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT;
+    return S_ISREG(st.st_mode);
+}
+
+std::vector<std::string> Files::removeFilesEndingWith(const fs::path& folder,
+                                                      std::string_view suffix) {
+    std::vector<std::string> removed;
+    const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), &::closedir);
+    if (!dir) return removed;
+    while (const dirent* entry = ::readdir(dir.get())) {
+        const std::string_view name(entry->d_name);
+        if (name.size() <= suffix.size() || name.substr(name.size() - suffix.size()) != suffix) {
+            continue;
+        }
+        struct stat st{};
+        if (::fstatat(::dirfd(dir.get()), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(st.st_mode)) {
+            continue;
+        }
+        if (::unlinkat(::dirfd(dir.get()), entry->d_name, 0) == 0) removed.emplace_back(name);
+    }
+    return removed;
 }
 
 }  // namespace kestrova

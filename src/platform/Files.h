@@ -3,6 +3,10 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/UniqueFd.h"
 
 namespace kestrova {
 
@@ -32,6 +36,23 @@ public:
     static bool remove(const std::filesystem::path& path);
     // Renames; fails rather than replace an existing destination.
     static bool move(const std::filesystem::path& from, const std::filesystem::path& to);
+
+    // Files Kestrova keeps on its own (activity log, settings) are only ever regular files:
+    // a symbolic link, a folder or a pipe in their place is never followed or opened.
+    struct ReadResult {
+        std::optional<std::string> bytes;  // the whole content, when it could be read
+        int error = 0;  // otherwise: ENOENT, EACCES, ELOOP (a link), EISDIR, EFBIG (too large)...
+    };
+    static ReadResult readRegularFile(const std::filesystem::path& path, std::size_t maxBytes);
+    // Opens (creating it when absent) a regular file for appending; an invalid descriptor,
+    // with errno set, when the path is a link or anything but a regular file.
+    static UniqueFd openRegularForAppend(const std::filesystem::path& path);
+    // Whether nothing, or a regular file (not a link to one), is at path.
+    static bool isRegularOrAbsent(const std::filesystem::path& path);
+    // Removes the regular files directly in folder whose names end in suffix; answers their
+    // names.
+    static std::vector<std::string> removeFilesEndingWith(const std::filesystem::path& folder,
+                                                          std::string_view suffix);
 
 private:
     std::filesystem::path userDirectory(const char* key, const char* fallback) const;

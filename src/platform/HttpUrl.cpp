@@ -60,6 +60,12 @@ std::optional<std::string> HttpUrl::normalize(std::string_view text) {
     return std::string(full.get());
 }
 
+bool HttpUrl::isHttps(std::string_view text) {
+    // libcurl writes the scheme of a normalised URL in lower case.
+    const std::optional<std::string> url = normalize(text);
+    return url && TextUtil::startsWith(*url, "https:");
+}
+
 void HttpUrl::restrictToHttp(CURL* easy, long maxRedirects) {
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");

@@ -16,6 +16,9 @@ class HttpUrl {
 public:
     // The normalised URL, or nothing when the text is not an http or https URL.
     static std::optional<std::string> normalize(std::string_view text);
+    // Whether the text is an address that would be fetched over https, however its scheme is
+    // written ("HTTPS://", " https://").
+    static bool isHttps(std::string_view text);
     // Limits a transfer to http and https, for the first request and every redirect, with at
     // most maxRedirects redirects followed.
     static void restrictToHttp(CURL* easy, long maxRedirects = 10);

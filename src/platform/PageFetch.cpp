@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include "platform/Cancellation.h"
 #include "platform/CurlHandles.h"
 #include "platform/HttpUrl.h"
 #include "platform/PlistIO.h"
@@ -9,6 +10,10 @@
 
 namespace kestrova {
 namespace {
+
+// How long one wait in poll() may last before the loop looks at the transfer again; a cancel
+// wakes it sooner.
+constexpr int kPollMillis = 1000;
 
 // The body collected so far; the write callback refuses to grow it beyond the limit.
 struct Body {
@@ -25,16 +30,28 @@ std::size_t appendBody(char* data, std::size_t size, std::size_t count, void* us
     return length;
 }
 
-// The whole body of a successful http(s) response, or nothing.
-std::optional<std::string> fetchBytes(const std::string& url, const PageFetch::Limits& limits) {
-    const std::optional<std::string> address = HttpUrl::normalize(url);
-    if (!address) return std::nullopt;
-    const CurlEasy easy(curl_easy_init());
-    if (!easy) return std::nullopt;
-    Body body;
-    body.maxBytes = limits.maxBytes;
-    CURL* handle = easy.get();
-    curl_easy_setopt(handle, CURLOPT_URL, address->c_str());
+// An easy handle attached to a multi handle for as long as this object lives.
+class Attached {
+public:
+    Attached(CURLM* multi, CURL* easy) : multi_(multi), easy_(easy) {
+        ok_ = curl_multi_add_handle(multi_, easy_) == CURLM_OK;
+    }
+    ~Attached() {
+        if (ok_) curl_multi_remove_handle(multi_, easy_);
+    }
+    Attached(const Attached&) = delete;
+    Attached& operator=(const Attached&) = delete;
+    bool ok() const { return ok_; }
+
+private:
+    CURLM* multi_;
+    CURL* easy_;
+    bool ok_ = false;
+};
+
+void configure(CURL* handle, const std::string& address, const PageFetch::Limits& limits,
+               Body& body) {
+    curl_easy_setopt(handle, CURLOPT_URL, address.c_str());
     HttpUrl::restrictToHttp(handle);
     curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS,
                      static_cast<long>(limits.connectTimeout.count()));
@@ -46,27 +63,66 @@ std::optional<std::string> fetchBytes(const std::string& url, const PageFetch::L
     curl_easy_setopt(handle, CURLOPT_USERAGENT, "Kestrova");
     curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &appendBody);
     curl_easy_setopt(handle, CURLOPT_WRITEDATA, &body);
-    if (curl_easy_perform(handle) != CURLE_OK) return std::nullopt;
+}
+
+// Runs the attached transfer to its end; false when it failed or was cancelled.
+bool perform(CURLM* multi, Cancellation& cancellation) {
+    const Cancellation::Wake wake(cancellation, [multi] { curl_multi_wakeup(multi); });
+    for (;;) {
+        if (cancellation.isCancelled()) return false;
+        int running = 0;
+        if (curl_multi_perform(multi, &running) != CURLM_OK) return false;
+        if (running == 0) break;
+        if (curl_multi_poll(multi, nullptr, 0, kPollMillis, nullptr) != CURLM_OK) return false;
+    }
+    int queued = 0;
+    while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
+        if (message->msg == CURLMSG_DONE) return message->data.result == CURLE_OK;
+    }
+    return false;
+}
+
+// The whole body of a successful http(s) response, or nothing.
+std::optional<std::string> fetchBytes(const std::string& url, Cancellation& cancellation,
+                                      const PageFetch::Limits& limits) {
+    const std::optional<std::string> address = HttpUrl::normalize(url);
+    if (!address || cancellation.isCancelled()) return std::nullopt;
+    const CurlMulti multi(curl_multi_init());
+    const CurlEasy easy(curl_easy_init());
+    if (!multi || !easy) return std::nullopt;
+    Body body;
+    body.maxBytes = limits.maxBytes;
+    configure(easy.get(), *address, limits, body);
+    const Attached attached(multi.get(), easy.get());
+    if (!attached.ok() || !perform(multi.get(), cancellation)) return std::nullopt;
     long status = 0;
-    curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
+    curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &status);
     if (status >= 400) return std::nullopt;
     return std::move(body.bytes);
 }
 
 }  // namespace
 
-std::optional<std::string> PageFetch::fetchText(const std::string& url, const Limits& limits) {
-    std::optional<std::string> bytes = fetchBytes(url, limits);
+std::optional<std::string> PageFetch::fetchText(const std::string& url, Cancellation& cancellation,
+                                                const Limits& limits) {
+    std::optional<std::string> bytes = fetchBytes(url, cancellation, limits);
     if (!bytes || !TextUtil::isValidUtf8(*bytes)) return std::nullopt;
     return bytes;
 }
 
 std::optional<PlistValue> PageFetch::fetchPropertyListArray(const std::string& url,
+                                                            Cancellation& cancellation,
+                                                            std::string* error,
                                                             const Limits& limits) {
-    const std::optional<std::string> bytes = fetchBytes(url, limits);
+    const std::optional<std::string> bytes = fetchBytes(url, cancellation, limits);
     if (!bytes) return std::nullopt;
-    std::optional<PlistValue> value = PlistIO::parse(*bytes);
-    if (!value || !value->isArray()) return std::nullopt;
+    std::string reason;
+    std::optional<PlistValue> value = PlistIO::parse(*bytes, &reason);
+    if (value && !value->isArray()) {
+        value.reset();
+        reason = "not a list";
+    }
+    if (!value && error != nullptr) *error = reason;
     return value;
 }
 

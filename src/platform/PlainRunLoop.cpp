@@ -81,6 +81,8 @@ int PlainRunLoop::run() {
         task = nullptr;
         lock.lock();
     }
+    // One quit ends one run: the loop may be run again, as a nested or later loop would be.
+    quitting_ = false;
     return exitCode_;
 }
 

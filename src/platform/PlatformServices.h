@@ -8,6 +8,7 @@ class AlertService;
 class Application;
 class BannerService;
 class Bundle;
+class Cancellation;
 class Files;
 class LoginItems;
 class NotificationCenter;
@@ -34,6 +35,8 @@ struct PlatformServices {
     LoginItems& loginItems;
     Workspace& workspace;
     StatusBar& statusBar;
+    // Thrown when the process quits: blocking fetches give up at once.
+    Cancellation& shutdown;
     Configuration config;
 };
 

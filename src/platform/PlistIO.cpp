@@ -4,10 +4,11 @@
 
 #include <cmath>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <limits>
 #include <memory>
+#include <system_error>
+
+#include "platform/Files.h"
 
 namespace kestrova {
 namespace {
@@ -163,8 +164,9 @@ PlistPtr toNode(const PlistValue& value, int depth) {
 
 }  // namespace
 
-std::optional<PlistValue> PlistIO::parse(std::string_view bytes) {
-    if (bytes.empty() || bytes.size() > std::numeric_limits<uint32_t>::max()) return std::nullopt;
+std::optional<PlistValue> PlistIO::parse(std::string_view bytes, std::string* error) {
+    if (error != nullptr) *error = "not a property list";
+    if (bytes.empty() || bytes.size() > kMaxDocumentBytes) return std::nullopt;
     plist_t raw = nullptr;
     const auto length = static_cast<uint32_t>(bytes.size());
     // libplist 2.2's readers return nothing; an empty result pointer is the only failure signal.
@@ -178,12 +180,13 @@ std::optional<PlistValue> PlistIO::parse(std::string_view bytes) {
     return fromNode(root.get(), 0);
 }
 
-std::optional<PlistValue> PlistIO::readFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) return std::nullopt;
-    return parse(bytes);
+std::optional<PlistValue> PlistIO::readFile(const std::filesystem::path& path, std::string* error) {
+    const Files::ReadResult read = Files::readRegularFile(path, kMaxDocumentBytes);
+    if (!read.bytes) {
+        if (error != nullptr) *error = std::error_code(read.error, std::generic_category()).message();
+        return std::nullopt;
+    }
+    return parse(*read.bytes, error);
 }
 
 std::optional<std::string> PlistIO::toXml(const PlistValue& value) {

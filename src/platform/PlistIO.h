@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -13,8 +14,14 @@ namespace kestrova {
 // documents; writing produces XML. Every failure is an empty result, never an exception.
 class PlistIO {
 public:
-    static std::optional<PlistValue> parse(std::string_view bytes);
-    static std::optional<PlistValue> readFile(const std::filesystem::path& path);
+    // The largest document read from anywhere.
+    static constexpr std::size_t kMaxDocumentBytes = 32u * 1024u * 1024u;
+
+    // error, when given, receives why nothing came back.
+    static std::optional<PlistValue> parse(std::string_view bytes, std::string* error = nullptr);
+    // A regular file (never through a symbolic link) of at most kMaxDocumentBytes.
+    static std::optional<PlistValue> readFile(const std::filesystem::path& path,
+                                              std::string* error = nullptr);
     static std::optional<std::string> toXml(const PlistValue& value);
 };
 

@@ -6,33 +6,28 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 
 namespace kestrova {
 
 namespace {
 
-bool isUsableRuntimeDir(const char* dir) {
-    struct stat st {};
-    return dir != nullptr && *dir == '/' && ::stat(dir, &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-// The folder may be the /tmp fallback, which every user can create first: take it only when it
-// is a folder of this user that nobody else can write to, so no one can plant a lock file or a
-// symbolic link in it.
-bool preparePrivateDir(const std::filesystem::path& dir, std::string& error) {
+// The folder must belong to this user and be closed to the world, so that nobody else can plant
+// a lock file or a symbolic link in it.
+bool prepareFolder(const std::filesystem::path& dir, std::string& error) {
+    std::error_code ec;
+    std::filesystem::create_directories(dir.parent_path(), ec);
     if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
         error = std::strerror(errno);
         return false;
     }
     struct stat st {};
-    if (::stat(dir.c_str(), &st) != 0) {
+    if (::lstat(dir.c_str(), &st) != 0) {
         error = std::strerror(errno);
         return false;
     }
-    if (!S_ISDIR(st.st_mode) || st.st_uid != ::getuid() || (st.st_mode & 0022) != 0) {
-        error = "not a folder of this user only";
+    if (!S_ISDIR(st.st_mode) || st.st_uid != ::getuid() || (st.st_mode & 0002) != 0) {
+        error = "not a folder of this user closed to others";
         return false;
     }
     return true;
@@ -44,16 +39,14 @@ SingleInstanceLock::SingleInstanceLock(std::filesystem::path path) : path_(std::
     acquire();
 }
 
-std::filesystem::path SingleInstanceLock::defaultPath() {
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (isUsableRuntimeDir(runtime)) return std::filesystem::path(runtime) / "kestrova.lock";
-    return std::filesystem::path("/tmp") / ("kestrova-" + std::to_string(::getuid())) /
-           "kestrova.lock";
+std::filesystem::path SingleInstanceLock::defaultPath(
+    const std::filesystem::path& configDirectory) {
+    return configDirectory / "kestrova" / "kestrova.lock";
 }
 
 void SingleInstanceLock::acquire() {
     const auto dir = path_.parent_path();
-    if (!preparePrivateDir(dir, error_)) {
+    if (!prepareFolder(dir, error_)) {
         error_ = dir.string() + ": " + error_;
         return;
     }

@@ -7,11 +7,12 @@
 
 namespace kestrova {
 
-// Keeps a second Kestrova of the same user from starting: an exclusive flock(2) on a file in the
-// user's runtime folder, held for as long as this object lives (the kernel drops it when the
-// process ends, however it ends).
+// Keeps a second Kestrova on the same settings from starting: an exclusive flock(2) on a file
+// beside the settings, held for as long as this object lives (the kernel drops it when the
+// process ends, however it ends). One settings folder means one running Kestrova, whatever
+// runtime folder or session each was started from.
 //
-//   SingleInstanceLock lock(SingleInstanceLock::defaultPath());
+//   SingleInstanceLock lock(SingleInstanceLock::defaultPath(files.configDirectory()));
 //   if (lock.status() == SingleInstanceLock::Status::AlreadyRunning) ... exit
 class SingleInstanceLock {
 public:
@@ -23,9 +24,8 @@ public:
 
     explicit SingleInstanceLock(std::filesystem::path path);
 
-    // $XDG_RUNTIME_DIR/kestrova.lock, or /tmp/kestrova-<uid>/kestrova.lock when the runtime
-    // folder is not set (the folder is created private to the user).
-    static std::filesystem::path defaultPath();
+    // <configDirectory>/kestrova/kestrova.lock, beside defaults.plist.
+    static std::filesystem::path defaultPath(const std::filesystem::path& configDirectory);
 
     Status status() const { return status_; }
     const std::string& error() const { return error_; }

@@ -9,6 +9,10 @@
 #include <cstdio>
 #include <ctime>
 
+#include "platform/Files.h"
+#include "platform/TextUtil.h"
+#include "platform/UniqueFd.h"
+
 namespace kestrova {
 
 std::string StderrLog::formatLine(std::string_view message) {
@@ -30,7 +34,9 @@ std::string StderrLog::formatLine(std::string_view message) {
 }
 
 void StderrLog::log(std::string_view message) {
-    std::string line = formatLine(message);
+    // Whatever a message holds, it stays one line: a value with a line feed cannot forge the
+    // lines after it.
+    std::string line = formatLine(TextUtil::escapeControls(message));
     line.push_back('\n');
     // One write keeps the line whole; only a signal interruption is retried.
     ssize_t written;
@@ -44,11 +50,8 @@ void StderrLog::log(std::string_view message) {
 namespace kestrova {
 
 bool StderrLog::redirectToFile(const std::filesystem::path& path) {
-    const int fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
-    const bool ok = ::dup2(fd, STDERR_FILENO) >= 0;
-    ::close(fd);
-    return ok;
+    UniqueFd fd = Files::openRegularForAppend(path);
+    return fd && ::dup2(fd.get(), STDERR_FILENO) >= 0;
 }
 
 }  // namespace kestrova

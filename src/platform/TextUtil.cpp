@@ -135,3 +135,67 @@ bool TextUtil::isValidUtf8(std::string_view text) {
 }
 
 }  // namespace kestrova
+
+namespace kestrova {
+namespace {
+
+// The length of the well-formed UTF-8 character at the start of text; 0 when it is none.
+std::size_t utf8Length(std::string_view text) {
+    const auto c = static_cast<unsigned char>(text[0]);
+    const std::size_t length = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3
+                                             : (c & 0xF8) == 0xF0 ? 4 : 0;
+    if (length == 0 || length > text.size()) return 0;
+    return TextUtil::isValidUtf8(text.substr(0, length)) ? length : 0;
+}
+
+// The escape for the character at the start of text (of the given length; 0: a stray byte),
+// or "" when it may stand as it is.
+std::string escapeFor(std::string_view text, std::size_t length) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    const auto c = static_cast<unsigned char>(text[0]);
+    if (length == 1 && c >= 0x20 && c != 0x7f) return {};
+    if (length == 1 && c == '\n') return "\\n";
+    if (length == 1 && c == '\r') return "\\r";
+    if (length == 1 && c == '\t') return "\\t";
+    if (length <= 1) return std::string("\\x") + kHex[c >> 4] + kHex[c & 0x0f];
+    const auto c1 = static_cast<unsigned char>(text[1]);
+    const bool c1Control = length == 2 && c == 0xC2 && c1 < 0xA0;  // U+0080 to U+009F
+    const bool separator = length == 3 && c == 0xE2 && c1 == 0x80 &&
+                           (text[2] == '\xA8' || text[2] == '\xA9');  // U+2028, U+2029
+    if (c1Control) return std::string("\\u00") + kHex[(c1 >> 4) & 0x0f] + kHex[c1 & 0x0f];
+    if (separator) return text[2] == '\xA8' ? "\\u2028" : "\\u2029";
+    return {};
+}
+
+// Escapes text into at most maxBytes (never splitting a character or an escape); answers
+// whether all of it fitted.
+bool appendEscaped(std::string& out, std::string_view text, std::size_t maxBytes) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const std::size_t length = utf8Length(text.substr(i));
+        const std::string escape = escapeFor(text.substr(i), length);
+        const std::string_view piece =
+            escape.empty() ? text.substr(i, length) : std::string_view(escape);
+        if (out.size() + piece.size() > maxBytes) return false;
+        out.append(piece);
+        i += length == 0 ? 1 : length;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string TextUtil::escapeControls(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    appendEscaped(out, text, std::string::npos);
+    return out;
+}
+
+std::string TextUtil::forLog(std::string_view value, std::size_t maxBytes) {
+    std::string out;
+    if (!appendEscaped(out, value, maxBytes)) out += "…";
+    return out;
+}
+
+}  // namespace kestrova

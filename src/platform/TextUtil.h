@@ -24,6 +24,15 @@ public:
     // Decodes %XX escapes; nullopt when an escape is malformed or the result is not UTF-8.
     static std::optional<std::string> percentDecodeUtf8(std::string_view text);
     static bool isValidUtf8(std::string_view text);
+
+    // A text fit for one log line: line feeds, other control characters (C0, DEL, C1, the
+    // Unicode line and paragraph separators) and bytes that are not UTF-8 are shown as escapes
+    // ("\n", "\x1b", "\u2028"), so that no value can begin a line of its own.
+    static std::string escapeControls(std::string_view text);
+    // A value from outside (a title, a keyword, an address) as it goes into a log line:
+    // escaped as above and, when longer than maxBytes, cut at a character boundary with "…".
+    static std::string forLog(std::string_view value, std::size_t maxBytes = kMaxLoggedValue);
+    static constexpr std::size_t kMaxLoggedValue = 1024;
 };
 
 }  // namespace kestrova

@@ -7,9 +7,11 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <system_error>
 
 #include "platform/Files.h"
 #include "platform/PlistIO.h"
+#include "platform/TextUtil.h"
 #include "platform/UniqueFd.h"
 
 namespace kestrova {
@@ -39,18 +41,37 @@ std::string timestamp() {
 }  // namespace
 
 UserDefaults::UserDefaults(fs::path storePath, SystemLog& log)
-    : path_(std::move(storePath)), log_(log) {
-    load();
-}
+    : path_(std::move(storePath)), log_(log) {}
 
 void UserDefaults::load() {
-    if (!Files::exists(path_)) return;
-    auto value = PlistIO::readFile(path_);
-    if (value && value->isDictionary()) {
-        stored_ = *value->asDictionary();
+    std::lock_guard lock(mutex_);
+    const Files::ReadResult read = Files::readRegularFile(path_, PlistIO::kMaxDocumentBytes);
+    if (read.bytes) {
+        std::string reason;
+        const std::optional<PlistValue> value = PlistIO::parse(*read.bytes, &reason);
+        if (value && value->isDictionary()) {
+            stored_ = *value->asDictionary();
+        } else {
+            setAside(value ? "not a dictionary" : reason);
+        }
         return;
     }
-    // Never overwrite what the user had: keep the unreadable file beside the new one.
+    if (read.error == ENOENT) return;
+    if (read.error == EFBIG) {
+        setAside("larger than " + std::to_string(PlistIO::kMaxDocumentBytes) + " bytes");
+        return;
+    }
+    // Never move or replace what cannot even be read: it may be fine for its owner.
+    writable_ = false;
+    const std::string why = read.error == ELOOP
+                                ? "a symbolic link"
+                                : std::error_code(read.error, std::generic_category()).message();
+    log_.log("UserDefaults -> Unreadable settings left in place (" + why +
+             "), changes are not saved in this run: " + TextUtil::forLog(path_.string()));
+}
+
+// Keeps an unusable store beside the new one instead of overwriting what the user had.
+void UserDefaults::setAside(const std::string& reason) {
     fs::path aside = path_;
     aside += ".corrupt-" + timestamp();
     for (int n = 1; Files::exists(aside); ++n) {
@@ -58,10 +79,12 @@ void UserDefaults::load() {
         aside += ".corrupt-" + timestamp() + "-" + std::to_string(n);
     }
     if (Files::move(path_, aside)) {
-        log_.log("UserDefaults -> Unreadable settings moved aside: " + aside.string());
+        log_.log("UserDefaults -> Unreadable settings moved aside (" + TextUtil::forLog(reason) +
+                 "): " + TextUtil::forLog(aside.string()));
     } else {
-        log_.log("UserDefaults -> Unreadable settings could not be moved aside: " +
-                 path_.string());
+        writable_ = false;
+        log_.log("UserDefaults -> Unreadable settings could not be moved aside, changes are not "
+                 "saved in this run: " + TextUtil::forLog(path_.string()));
     }
 }
 
@@ -105,7 +128,9 @@ void UserDefaults::setBool(bool value, const std::string& key) {
 void UserDefaults::setObject(const PlistValue& value, const std::string& key) {
     std::lock_guard lock(mutex_);
     stored_.insert_or_assign(key, value);
-    if (!writeLocked()) log_.log("UserDefaults -> Failed to Save: " + path_.string());
+    if (writable_ && !writeLocked()) {
+        log_.log("UserDefaults -> Failed to Save: " + TextUtil::forLog(path_.string()));
+    }
 }
 
 bool UserDefaults::synchronize() {
@@ -114,13 +139,17 @@ bool UserDefaults::synchronize() {
 }
 
 bool UserDefaults::writeLocked() {
+    if (!writable_) return false;
     const auto xml = PlistIO::toXml(PlistValue::dictionary(stored_));
     if (!xml) return false;
     Files::createDirectories(path_.parent_path());
     fs::path temporary = path_;
     temporary += ".tmp-" + std::to_string(::getpid());
     {
-        UniqueFd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+        // Created afresh: a file or link left under this name by another run is not reused.
+        Files::remove(temporary);
+        UniqueFd fd(
+            ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (!fd) return false;
         if (!writeAll(fd.get(), *xml) || ::fsync(fd.get()) != 0 || !fd.close()) {
             Files::remove(temporary);

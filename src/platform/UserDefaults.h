@@ -14,12 +14,16 @@ namespace kestrova {
 // of the keys that were written (for Kestrova $XDG_CONFIG_HOME/kestrova/defaults.plist).
 //
 // Every write goes to disk at once and atomically (temporary file, fsync, rename), so a crash
-// leaves the old or the new file. A stored file that cannot be read as a dictionary is moved
-// aside with a ".corrupt-<timestamp>" suffix and logged; the program then goes on from the
-// registered values. Safe from any thread.
+// leaves the old or the new file. load() reads the store once, after the activity log is in
+// place so that its findings land there: a file that is no dictionary or is over the reading
+// bounds is moved aside with a ".corrupt-<timestamp>" suffix; one that cannot be read at all
+// (permissions, a symbolic link, a folder) stays where it is and is never written in this run.
+// Either way the program goes on from the registered values. Safe from any thread.
 class UserDefaults {
 public:
     UserDefaults(std::filesystem::path storePath, SystemLog& log);
+
+    void load();
 
     void registerDefaults(const PlistValue::Dictionary& defaults);
 
@@ -39,7 +43,7 @@ public:
     const std::filesystem::path& storePath() const { return path_; }
 
 private:
-    void load();
+    void setAside(const std::string& reason);
     bool writeLocked();
 
     std::filesystem::path path_;
@@ -47,6 +51,7 @@ private:
     mutable std::mutex mutex_;
     PlistValue::Dictionary registered_;
     PlistValue::Dictionary stored_;
+    bool writable_ = true;  // false once the store proved unreadable
 };
 
 }  // namespace kestrova

@@ -317,7 +317,7 @@ void AdminSystemStatusBar::checkUpdateRelease() {
     const std::string running = platform_.bundle.shortVersionString();
     const std::string address = ReleasePage::address(platform_.config.serverURL);
     // Blocks the main thread until the page arrived or the fetch gave up (bounded by PageFetch).
-    const std::optional<std::string> page = PageFetch::fetchText(address);
+    const std::optional<std::string> page = PageFetch::fetchText(address, platform_.shutdown);
     const std::optional<std::string> version = page ? ReleasePage::version(*page) : std::nullopt;
     AlertService& alerts = platform_.alerts;
     if (!version) {

@@ -24,19 +24,22 @@ struct SizeCase {
 
 class ActivityLogSizeTest : public ::testing::TestWithParam<SizeCase> {};
 
-// The 30 MiB rule: a log of exactly 31,457,280 bytes stays and receives the separator; one
-// byte more and it is replaced by a new empty log.
+void growTo(const std::filesystem::path& path, std::int64_t size) {
+    std::ofstream out(path, std::ios::binary | std::ios::in | std::ios::out);
+    out.seekp(size - 1);
+    out.put('x');
+}
+
+// The 30 MiB rule at launch: a log of exactly 31,457,280 bytes stays and receives the
+// separator; one byte more and it is replaced by a new empty log.
 TEST_P(ActivityLogSizeTest, TrimsOnlyAboveThirtyMebibytes) {
     test::TempDir dir;
     test::RecordingLog log;
     const auto folder = dir.path() / "Documents" / "Kestrova";
     Files::createDirectories(folder);
-    const ActivityLog activity(folder);
-    {
-        std::ofstream out(activity.path(), std::ios::binary);
-        out.seekp(GetParam().size - 1);
-        out.put('x');
-    }
+    ActivityLog activity(folder);
+    std::ofstream(activity.path()).put('\n');
+    growTo(activity.path(), GetParam().size);
     activity.prepareAndRedirect(log);
     const auto size = Files::fileSize(activity.path());
     ASSERT_TRUE(size);
@@ -52,6 +55,21 @@ TEST_P(ActivityLogSizeTest, TrimsOnlyAboveThirtyMebibytes) {
     }
 }
 
+// The same rule before each scan of a process that keeps running: the log it writes into is
+// started anew, and the next line lands in the new file.
+TEST_P(ActivityLogSizeTest, AppliesWhileRunning) {
+    test::TempDir dir;
+    test::RecordingLog log;
+    ActivityLog activity(dir.path());
+    activity.prepareAndRedirect(log);
+    growTo(activity.path(), GetParam().size);
+    activity.applySizeRule(log);
+    log.log("next");
+    const std::string text = readAll(activity.path());
+    EXPECT_EQ(text.size() > static_cast<std::size_t>(GetParam().size), GetParam().kept);
+    EXPECT_NE(text.find("] next\n"), std::string::npos);
+}
+
 INSTANTIATE_TEST_SUITE_P(Sizes, ActivityLogSizeTest,
                          ::testing::Values(SizeCase{"ExactlyThirtyMiB", 31457280, true},
                                            SizeCase{"OneByteMore", 31457281, false},
@@ -61,7 +79,7 @@ INSTANTIATE_TEST_SUITE_P(Sizes, ActivityLogSizeTest,
 TEST(ActivityLog, FirstLaunchCreatesFolderAndEmptyLogAndRedirectsIntoIt) {
     test::TempDir dir;
     test::RecordingLog log;
-    const ActivityLog activity(dir.path() / "Documents" / "Kestrova");
+    ActivityLog activity(dir.path() / "Documents" / "Kestrova");
     activity.prepareAndRedirect(log);
     EXPECT_TRUE(Files::isDirectory(dir.path() / "Documents" / "Kestrova"));
     EXPECT_EQ(readAll(activity.path()), "");  // no separator before the first run
@@ -71,15 +89,17 @@ TEST(ActivityLog, FirstLaunchCreatesFolderAndEmptyLogAndRedirectsIntoIt) {
     EXPECT_FALSE(Files::exists(activity.path()));
 }
 
-// Something at the log's path that cannot be opened for writing (even by root): the
-// separator is skipped, nothing is removed, and launching goes on.
-TEST(ActivityLog, UnwritableLogSkipsTheSeparatorAndLaunchGoesOn) {
+// Something at the log's path that is no regular file (a folder here; a link in the process
+// test): it is neither written nor removed, and launching goes on without the log.
+TEST(ActivityLog, NoRegularFileIsRefusedAndLeftAlone) {
     test::TempDir dir;
     test::RecordingLog log;
-    const ActivityLog activity(dir.path());
+    ActivityLog activity(dir.path());
     Files::createDirectories(activity.path() / "keep");
     activity.prepareAndRedirect(log);
+    activity.removeIfPresent();
     EXPECT_TRUE(Files::isDirectory(activity.path() / "keep"));
+    EXPECT_EQ(log.linesStartingWith("ActivityLog -> Not a regular file").size(), 1u);
 }
 
 }  // namespace

@@ -2,15 +2,19 @@
 // error statuses, oversized and stalled bodies, bytes that are not UTF-8, redirects elsewhere.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <fstream>
 #include <iterator>
 #include <mutex>
+#include <thread>
 
 #include "fixtures/LoopbackServer.h"
+#include "platform/Cancellation.h"
 #include "platform/PageFetch.h"
 #include "platform/PlistIO.h"
 #include "support/ParamName.h"
+#include "support/Wait.h"
 
 namespace kestrova {
 namespace {
@@ -53,6 +57,7 @@ protected:
         });
         s.Get("/stall", [this](const httplib::Request&, httplib::Response& res) {
             res.set_chunked_content_provider("text/plain", [this](std::size_t, httplib::DataSink&) {
+                stalling_ = true;
                 std::unique_lock lock(mutex_);
                 released_.wait(lock, [this] { return release_; });
                 return false;
@@ -91,12 +96,14 @@ protected:
     std::mutex mutex_;
     std::condition_variable released_;
     bool release_ = false;
+    std::atomic<bool> stalling_{false};
+    Cancellation cancel_;
     test::LoopbackServer site_;
 };
 
 TEST_F(PageFetchTest, FetchesUtf8TextAndFollowsHttpRedirects) {
-    EXPECT_EQ(PageFetch::fetchText(url("/page")), kPage);
-    EXPECT_EQ(PageFetch::fetchText(url("/to-page")), kPage);
+    EXPECT_EQ(PageFetch::fetchText(url("/page"), cancel_), kPage);
+    EXPECT_EQ(PageFetch::fetchText(url("/to-page"), cancel_), kPage);
 }
 
 struct FailingFetch {
@@ -110,7 +117,7 @@ class PageFetchFailureTest : public PageFetchTest,
 TEST_P(PageFetchFailureTest, GivesNothing) {
     const std::string& path = GetParam().path;
     const std::string address = path.find("://") != std::string::npos ? path : url(path);
-    EXPECT_EQ(PageFetch::fetchText(address), std::nullopt);
+    EXPECT_EQ(PageFetch::fetchText(address, cancel_), std::nullopt);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, PageFetchFailureTest,
@@ -129,24 +136,43 @@ INSTANTIATE_TEST_SUITE_P(Cases, PageFetchFailureTest,
 TEST_F(PageFetchTest, BodyOfExactlyTheLimitIsKeptOneMoreByteIsNot) {
     PageFetch::Limits limits;
     limits.maxBytes = 1000;
-    EXPECT_EQ(PageFetch::fetchText(url("/sized/1000"), limits)->size(), 1000u);
-    EXPECT_EQ(PageFetch::fetchText(url("/sized/1001"), limits), std::nullopt);
-    EXPECT_EQ(PageFetch::fetchText(url("/endless"), limits), std::nullopt);
+    EXPECT_EQ(PageFetch::fetchText(url("/sized/1000"), cancel_, limits)->size(), 1000u);
+    EXPECT_EQ(PageFetch::fetchText(url("/sized/1001"), cancel_, limits), std::nullopt);
+    EXPECT_EQ(PageFetch::fetchText(url("/endless"), cancel_, limits), std::nullopt);
 }
 
 TEST_F(PageFetchTest, StalledServerEndsAtTheTotalTimeout) {
     PageFetch::Limits limits;
     limits.totalTimeout = 300ms;
-    EXPECT_EQ(PageFetch::fetchText(url("/stall"), limits), std::nullopt);
+    EXPECT_EQ(PageFetch::fetchText(url("/stall"), cancel_, limits), std::nullopt);
+}
+
+// Quitting wakes a fetch that would otherwise wait up to its 60 s timeout; a fetch asked for
+// after the quit sends nothing.
+TEST_F(PageFetchTest, CancelFromAnotherThreadEndsAStalledFetchAtOnce) {
+    std::atomic<bool> done{false};
+    std::optional<std::string> page = "unset";
+    std::thread fetcher([&] {
+        page = PageFetch::fetchText(url("/stall"), cancel_);
+        done = true;
+    });
+    ASSERT_TRUE(test::waitUntil([&] { return stalling_.load(); }));
+    cancel_.cancel();
+    EXPECT_TRUE(test::waitUntil([&] { return done.load(); }, 20s));
+    fetcher.join();
+    EXPECT_EQ(page, std::nullopt);
+    stalling_ = false;
+    EXPECT_EQ(PageFetch::fetchText(url("/stall"), cancel_), std::nullopt);
+    EXPECT_FALSE(stalling_);
 }
 
 TEST_F(PageFetchTest, PropertyListNeedsAnArrayRootAndASuccessfulStatus) {
-    const auto list = PageFetch::fetchPropertyListArray(url("/list.plist"));
+    const auto list = PageFetch::fetchPropertyListArray(url("/list.plist"), cancel_);
     ASSERT_TRUE(list.has_value());
     EXPECT_EQ(list, PlistIO::readFile(std::string(KESTROVA_TEST_DATA_DIR) + "/dlst.bin.plist"));
-    EXPECT_EQ(PageFetch::fetchPropertyListArray(url("/dict.plist")), std::nullopt);
-    EXPECT_EQ(PageFetch::fetchPropertyListArray(url("/missing.plist")), std::nullopt);
-    EXPECT_EQ(PageFetch::fetchPropertyListArray(url("/page")), std::nullopt);
+    EXPECT_EQ(PageFetch::fetchPropertyListArray(url("/dict.plist"), cancel_), std::nullopt);
+    EXPECT_EQ(PageFetch::fetchPropertyListArray(url("/missing.plist"), cancel_), std::nullopt);
+    EXPECT_EQ(PageFetch::fetchPropertyListArray(url("/page"), cancel_), std::nullopt);
 }
 
 }  // namespace

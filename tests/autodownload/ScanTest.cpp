@@ -46,8 +46,11 @@ protected:
     }
     std::string video(int n) const { return site.siteURL() + "v/" + std::to_string(n) + ".mp4"; }
 
+    // One scan, then the main thread's turn: the scan's notifications are delivered there.
     void scan(const std::optional<PlistValue>& episodes = PlistValue::dictionary()) {
         system.analyzeWithURL(site.siteURL(), list, episodes);
+        platform->runLoop.post([this] { platform->runLoop.quit(0); });
+        platform->runLoop.run();
     }
     Lines lines() const {
         Lines out;
@@ -252,30 +255,40 @@ TEST_F(ScanTest, EpisodePageFailuresAreLoggedAndTheScanGoesOn) {
     EXPECT_EQ(site.siteRequests(), (Lines{"/", "/w/missing"}));
 }
 
-// The list fetch fails too: the scan goes on with the list handed in.
+// The list fetch fails too: the scan goes on with the list handed in. A title holding "/" is
+// downloaded like any other; one holding NUL cannot name a file and is skipped.
 TEST_F(ScanTest, FaultyPagesAndRecordsAreSkippedWithAReason) {
-    site.setTopPage(FixtureSite::topPage({FixtureSite::titleBlock("w/x", "x/y 第1話 HD"),
+    const std::string nulTitle("x\0y", 3);
+    site.setTopPage(FixtureSite::topPage({FixtureSite::titleBlock("w/re", "Re/Start 第1話 HD"),
+                                          FixtureSite::titleBlock("w/x", "x 第1話 HD"),
                                           FixtureSite::titleBlock("w/foo", "Foo 第5話 HD")},
                                          {}));
+    site.setPage("w/re", FixtureSite::episodePage("Re/Start 第1話 HD", video(1), {}));
     site.setPage("w/foo",
                  "<title>Foo 第5話 HD</title>\nvar display_movie_url = 'file:///etc/"
                  "passwd';\nvar ary_spare_sources = [\"" +
                      video(2) + "\"]\n");
-    list = PlistValue::array({PlistValue::string("junk"), FixtureSite::animeRecord("x/y", {"x/y"}),
+    list = PlistValue::array({PlistValue::string("junk"),
+                              FixtureSite::animeRecord("Re/Start", {"Re/Start"}),
+                              FixtureSite::animeRecord(nulTitle, {"x"}),
                               FixtureSite::animeRecord("Foo", {"Foo"})});
     site.setDownloadList(std::nullopt);
     scan();
     EXPECT_EQ(
         lines(),
         (Lines{"Failed to Update Anime List.", "Start Analyze.", "Get HTML: Top Page.",
-               "Skipped Invalid Record: record 0 not a dictionary.", "Search Keyword: x/y in x/y",
-               "Match Keyword: x/y in x/y", "Skipped Anime: its title cannot name a file: x/y",
+               "Skipped Invalid Record: record 0 not a dictionary.",
+               "Search Keyword: Re/Start in Re/Start", "Match Keyword: Re/Start in Re/Start",
+               "Get Page: Re/Start 第1話 HD", "HD Movie Detected: Re/Start (01)",
+               "Start AutoDownload: Re/Start (01)", "Search Keyword: x in x\\x00y",
+               "Match Keyword: x in x\\x00y", "Skipped Anime: its title cannot name a file: x\\x00y",
                "Search Keyword: Foo in Foo", "Match Keyword: Foo in Foo",
                "Get Page: Foo 第5話 HD</title>", "HD Movie Detected: Foo (05)",
                "Skipped Movie URL: not http or https in Foo (05)", "Start AutoDownload: Foo (05)",
                "Terminate Analyze."}));
     EXPECT_EQ(requestPosts.objects(),
-              std::vector<PlistValue>{request(video(2), "Foo", "Foo (05)")});
+              (std::vector<PlistValue>{request(video(1), "Re/Start", "Re/Start (01)"),
+                                       request(video(2), "Foo", "Foo (05)")}));
     EXPECT_TRUE(listPosts.objects().empty());
 }
 

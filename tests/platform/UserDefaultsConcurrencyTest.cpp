@@ -28,6 +28,7 @@ TEST(UserDefaultsConcurrency, WritersOnManyThreadsAllReachTheStore) {
         for (auto& th : threads) th.join();
     }
     UserDefaults reopened(path, log);
+    reopened.load();
     for (int t = 0; t < 4; ++t) {
         EXPECT_EQ(reopened.objectForKey("key" + std::to_string(t)), PlistValue::integer(9));
     }

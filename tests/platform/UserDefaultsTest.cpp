@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
-
-#include "support/ParamName.h"
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
+#include <memory>
+
+#include "support/ParamName.h"
 
 #include "platform/Files.h"
 #include "platform/PlistIO.h"
@@ -25,26 +28,32 @@ protected:
         }
         return found;
     }
+    // The store as a launch reads it.
+    std::unique_ptr<UserDefaults> open() {
+        auto defaults = std::make_unique<UserDefaults>(store(), log);
+        defaults->load();
+        return defaults;
+    }
     test::TempDir dir;
     test::RecordingLog log;
 };
 
 TEST_F(UserDefaultsTest, RegisteredValuesAnswerUntilWrittenAndWritesSurviveRestart) {
     {
-        UserDefaults defaults(store(), log);
-        defaults.registerDefaults({{"saveLogFile", PlistValue::boolean(true)},
-                                   {"list", PlistValue::array({PlistValue::string("a")})}});
-        EXPECT_TRUE(defaults.boolForKey("saveLogFile"));
+        const auto defaults = open();
+        defaults->registerDefaults({{"saveLogFile", PlistValue::boolean(true)},
+                                    {"list", PlistValue::array({PlistValue::string("a")})}});
+        EXPECT_TRUE(defaults->boolForKey("saveLogFile"));
         EXPECT_FALSE(Files::exists(store()));  // nothing written yet
-        defaults.setBool(false, "saveLogFile");
-        defaults.setObject(PlistValue::dictionary({{"Foo", PlistValue::array(
-                               {PlistValue::boolean(false), PlistValue::boolean(true)})}}),
-                           "downloadedEpisodeList");
+        defaults->setBool(false, "saveLogFile");
+        defaults->setObject(PlistValue::dictionary({{"Foo", PlistValue::array(
+                                {PlistValue::boolean(false), PlistValue::boolean(true)})}}),
+                            "downloadedEpisodeList");
     }
-    UserDefaults reopened(store(), log);
-    reopened.registerDefaults({{"saveLogFile", PlistValue::boolean(true)}});
-    EXPECT_FALSE(reopened.boolForKey("saveLogFile"));
-    auto episodes = reopened.dictionaryForKey("downloadedEpisodeList");
+    const auto reopened = open();
+    reopened->registerDefaults({{"saveLogFile", PlistValue::boolean(true)}});
+    EXPECT_FALSE(reopened->boolForKey("saveLogFile"));
+    auto episodes = reopened->dictionaryForKey("downloadedEpisodeList");
     ASSERT_TRUE(episodes);
     EXPECT_TRUE(episodes->find("Foo")->asArray()->at(1).isTrue());
     // Only written keys are stored.
@@ -63,6 +72,13 @@ TEST_F(UserDefaultsTest, TypedReadsRefuseOtherTypes) {
     EXPECT_FALSE(defaults.boolForKey("missing"));
 }
 
+std::string nestedArrays(int depth) {
+    std::string doc = "<plist><dict><key>a</key>";
+    for (int i = 0; i < depth; ++i) doc += "<array>";
+    for (int i = 0; i < depth; ++i) doc += "</array>";
+    return doc + "</dict></plist>";
+}
+
 struct CorruptCase {
     const char* name;
     std::string content;
@@ -75,9 +91,9 @@ TEST_P(UserDefaultsCorruptTest, UnreadableStoreIsKeptAsideAndRegisteredValuesAns
     Files::createDirectories(store().parent_path());
     std::ofstream(store(), std::ios::binary) << GetParam().content;
 
-    UserDefaults defaults(store(), log);
-    defaults.registerDefaults({{"saveLogFile", PlistValue::boolean(true)}});
-    EXPECT_TRUE(defaults.boolForKey("saveLogFile"));
+    const auto defaults = open();
+    defaults->registerDefaults({{"saveLogFile", PlistValue::boolean(true)}});
+    EXPECT_TRUE(defaults->boolForKey("saveLogFile"));
 
     auto copies = corruptCopies();
     ASSERT_EQ(copies.size(), 1u);
@@ -87,7 +103,7 @@ TEST_P(UserDefaultsCorruptTest, UnreadableStoreIsKeptAsideAndRegisteredValuesAns
     EXPECT_FALSE(log.linesStartingWith("UserDefaults -> Unreadable settings moved aside").empty());
 
     // A later write creates a fresh store and leaves the kept copy alone.
-    defaults.setBool(false, "saveLogFile");
+    defaults->setBool(false, "saveLogFile");
     EXPECT_EQ(corruptCopies().size(), 1u);
     EXPECT_TRUE(PlistIO::readFile(store()));
 }
@@ -96,19 +112,67 @@ INSTANTIATE_TEST_SUITE_P(
     Stores, UserDefaultsCorruptTest,
     ::testing::Values(CorruptCase{"Garbage", "this is not a property list"},
                       CorruptCase{"Truncated", "<?xml version=\"1.0\"?><plist><dict><key>a"},
-                      CorruptCase{"ArrayRoot", "<plist version=\"1.0\"><array/></plist>"}),
+                      CorruptCase{"ArrayRoot", "<plist version=\"1.0\"><array/></plist>"},
+                      CorruptCase{"NestedTooDeep", nestedArrays(300)},
+                      CorruptCase{"LargerThan32MiB", std::string(32 * 1024 * 1024 + 1, ' ')}),
+    test::ParamName());
+
+// What cannot be read at all may be fine for its owner: it stays where it is, is never written
+// in this run, and the registered values answer.
+struct UnreadableCase {
+    const char* name;
+    void (*make)(const std::filesystem::path& store);
+    bool needsNonRoot;
+};
+
+class UserDefaultsUnreadableTest : public UserDefaultsTest,
+                                   public ::testing::WithParamInterface<UnreadableCase> {};
+
+TEST_P(UserDefaultsUnreadableTest, IsLeftInPlaceAndNeverWritten) {
+    if (GetParam().needsNonRoot && ::geteuid() == 0) GTEST_SKIP() << "root reads every file";
+    Files::createDirectories(store().parent_path());
+    GetParam().make(store());
+    const auto before = std::filesystem::symlink_status(store()).type();
+
+    const auto defaults = open();
+    defaults->registerDefaults({{"saveLogFile", PlistValue::boolean(true)}});
+    defaults->setBool(false, "saveLogFile");
+    EXPECT_FALSE(defaults->boolForKey("saveLogFile"));  // kept in memory only
+    EXPECT_FALSE(defaults->synchronize());
+
+    EXPECT_EQ(std::filesystem::symlink_status(store()).type(), before);
+    EXPECT_TRUE(corruptCopies().empty());
+    EXPECT_EQ(log.linesStartingWith("UserDefaults -> Unreadable settings left in place").size(),
+              1u);
+    EXPECT_TRUE(log.linesStartingWith("UserDefaults -> Failed to Save").empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Stores, UserDefaultsUnreadableTest,
+    ::testing::Values(
+        UnreadableCase{"Folder", [](const auto& p) { Files::createDirectories(p); }, false},
+        UnreadableCase{"SymbolicLink",
+                       [](const auto& p) {
+                           const auto target = p.parent_path() / "elsewhere.plist";
+                           std::ofstream(target) << "<plist><dict/></plist>";
+                           std::filesystem::create_symlink(target, p);
+                       },
+                       false},
+        UnreadableCase{"Pipe", [](const auto& p) { ::mkfifo(p.c_str(), 0600); }, false},
+        UnreadableCase{"NoPermission",
+                       [](const auto& p) {
+                           std::ofstream(p) << "<plist><dict/></plist>";
+                           std::filesystem::permissions(p, std::filesystem::perms::none);
+                       },
+                       true}),
     test::ParamName());
 
 // A write interrupted before its rename leaves a stray temporary file; the store itself is
 // still the previous complete one.
 TEST_F(UserDefaultsTest, InterruptedWriteLeavesThePreviousStore) {
-    {
-        UserDefaults defaults(store(), log);
-        defaults.setBool(true, "useAutoDownloadSystem");
-    }
+    open()->setBool(true, "useAutoDownloadSystem");
     std::ofstream(store().string() + ".tmp-99999") << "<?xml version=\"1.0\"?><plist><dict><key>";
-    UserDefaults reopened(store(), log);
-    EXPECT_TRUE(reopened.boolForKey("useAutoDownloadSystem"));
+    EXPECT_TRUE(open()->boolForKey("useAutoDownloadSystem"));
     EXPECT_TRUE(corruptCopies().empty());
 }
 

@@ -20,7 +20,7 @@ StatusBarHarness::StatusBarHarness(Options options)
                platform.files,       platform.runLoop,        bundle,
                platform.application, platform.alerts,         platform.banners,
                platform.pasteboard,  platform.loginItems,     workspace,
-               platform.statusBar,   platform.services.config} {}
+               platform.statusBar,   platform.shutdown,       platform.services.config} {}
 
 void StatusBarHarness::setUp(bool saveLogFile, bool debug) {
     bar = std::make_unique<AdminSystemStatusBar>(services, debug);

@@ -20,12 +20,14 @@ TestPlatform::TestPlatform(Options options)
       loginItems(files.configDirectory() / "autostart"),
       services{center,    *defaults,  log,       files,    runLoop,   bundle,
                application, alerts,   banners,   pasteboard, loginItems, workspace,
-               statusBar, Configuration::make(options.serverURL, options.siteURL)} {
+               statusBar, shutdown,   Configuration::make(options.serverURL, options.siteURL)} {
     Files::createDirectories(files.homeDirectory());
 }
 
 std::unique_ptr<UserDefaults> TestPlatform::reopenDefaults() {
-    return std::make_unique<UserDefaults>(defaults->storePath(), log);
+    auto reopened = std::make_unique<UserDefaults>(defaults->storePath(), log);
+    reopened->load();
+    return reopened;
 }
 
 }  // namespace kestrova::test

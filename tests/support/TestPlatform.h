@@ -6,6 +6,7 @@
 
 #include "platform/Application.h"
 #include "platform/Bundle.h"
+#include "platform/Cancellation.h"
 #include "platform/Files.h"
 #include "platform/NotificationCenter.h"
 #include "platform/PlainRunLoop.h"
@@ -39,7 +40,7 @@ public:
     explicit TestPlatform(Options options);
 
     const std::filesystem::path& home() const { return files.homeDirectory(); }
-    // A new UserDefaults over the same store, as after a restart.
+    // A new UserDefaults over the same store, loaded, as after a restart.
     std::unique_ptr<UserDefaults> reopenDefaults();
 
     TempDir tempDir;
@@ -56,6 +57,7 @@ public:
     XdgAutostartLoginItems loginItems;
     HeadlessWorkspace workspace{log};
     HeadlessStatusBar statusBar;
+    Cancellation shutdown;
     PlatformServices services;
 };
 
