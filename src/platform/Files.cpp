@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -82,6 +83,13 @@ std::optional<std::int64_t> Files::fileSize(const fs::path& path) {
     struct stat st{};
     if (::stat(path.c_str(), &st) != 0) return std::nullopt;
     return static_cast<std::int64_t>(st.st_size);
+}
+
+std::optional<std::uint64_t> Files::availableBytes(const fs::path& folder) {
+    struct statvfs st{};
+    if (::statvfs(folder.c_str(), &st) != 0) return std::nullopt;
+    // f_bavail leaves out the blocks kept for root, which a download cannot count on.
+    return static_cast<std::uint64_t>(st.f_bavail) * static_cast<std::uint64_t>(st.f_frsize);
 }
 
 bool Files::remove(const fs::path& path) { return ::unlink(path.c_str()) == 0; }

@@ -134,4 +134,12 @@ bool TextUtil::isValidUtf8(std::string_view text) {
     return true;
 }
 
+std::string_view TextUtil::utf8Prefix(std::string_view text, std::size_t maxBytes) {
+    if (maxBytes >= text.size()) return text;
+    std::size_t cut = maxBytes;
+    // Continuation bytes (10xxxxxx) belong to the character that began before them.
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+    return text.substr(0, cut);
+}
+
 }  // namespace kestrova

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -24,6 +25,8 @@ public:
     // Decodes %XX escapes; nullopt when an escape is malformed or the result is not UTF-8.
     static std::optional<std::string> percentDecodeUtf8(std::string_view text);
     static bool isValidUtf8(std::string_view text);
+    // The longest start of text of at most maxBytes that does not split a UTF-8 sequence.
+    static std::string_view utf8Prefix(std::string_view text, std::size_t maxBytes);
 };
 
 }  // namespace kestrova
