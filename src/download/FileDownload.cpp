@@ -9,12 +9,16 @@
 #include "platform/NotificationCenter.h"
 #include "platform/PlistValue.h"
 #include "platform/SystemLog.h"
+#include "platform/TextUtil.h"
 
 namespace kestrova {
 namespace {
 
 constexpr const char* kPlaceholderName = "ファイル名を取得できませんでした";
 constexpr std::chrono::seconds kSlice{1};
+// What a download leaves free on its disk at least: filling it to the last byte would break
+// the desktop session and the other downloads running meanwhile.
+constexpr std::uint64_t kSpareBytes = 64 * 1024 * 1024;
 
 // "12.3 MB": what is shown instead of a percentage when the length is unknown.
 std::string amountText(std::int64_t bytes) {
@@ -47,7 +51,7 @@ FileDownload::FileDownload(const PlatformServices& platform, std::string urlText
                            std::int32_t downloadId, UrlTransfer::Options options)
     : FileDownload(platform, std::move(urlText), options) {
     downloadId_ = downloadId;
-    platform_.log.log("FileDownload -> Init: " + urlText_);
+    platform_.log.log("FileDownload -> Init: " + TextUtil::forLog(urlText_));
 }
 
 FileDownload::FileDownload(const PlatformServices& platform, std::string urlText,
@@ -182,7 +186,21 @@ void FileDownload::didReceiveResponse(std::int64_t expectedContentLength) {
 std::string FileDownload::decideDestination(const std::string& suggestedFilename) {
     const std::filesystem::path folder = platform_.files.downloadsDirectory();
     Files::createDirectories(folder);
+    if (!announcedLengthFits(folder)) {
+        // No file is made; the error record and banner still name the download.
+        fileName_ = suggestedFilename;
+        platform_.log.log("FileDownload -> Not Enough Space: " + TextUtil::forLog(fileName_));
+        return {};  // the transfer fails, and didFailWithError reports it
+    }
     return (folder / suggestedFilename).string();
+}
+
+bool FileDownload::announcedLengthFits(const std::filesystem::path& folder) const {
+    if (expectedFileSize_ <= 0) return true;
+    const std::optional<std::uint64_t> available = Files::availableBytes(folder);
+    if (!available) return true;
+    return *available >= kSpareBytes &&
+           static_cast<std::uint64_t>(expectedFileSize_) <= *available - kSpareBytes;
 }
 
 void FileDownload::didCreateDestination(const std::string& path) {
@@ -199,7 +217,7 @@ void FileDownload::didReceiveDataOfLength(std::int64_t length) {
 }
 
 void FileDownload::downloadDidFinish() {
-    platform_.log.log("FileDownload -> Download Complete: " + fileName_);
+    platform_.log.log("FileDownload -> Download Complete: " + TextUtil::forLog(fileName_));
     postStatus("完了", status::kComplete);
     banner_.emplace("ダウンロード完了", fileName_);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -16,8 +17,9 @@ namespace kestrova {
 // One manual download: fetches a URL into the user's Downloads folder on a thread of the
 // operation queue, posts "downloadStatus" records ("setup", throttled "downloading",
 // "complete" or "error"), shows a banner at the end and removes what it wrote on failure or
-// cancel. Create it with the URL text and the download id, observe "isFinished", add it to the
-// queue.
+// cancel. A download whose announced length would leave less than 64 MiB free on the disk
+// fails before its file is made. Create it with the URL text and the download id, observe
+// "isFinished", add it to the queue.
 //
 // Threads: the transfer is created, run and destroyed inside start(), on the queue's thread,
 // and its events are handled there under the operation's lock. cancel() may come from any
@@ -60,6 +62,10 @@ protected:
 
     // For a handler that ends the operation as cancelled (the lock is held already).
     void cancelFromHandler();
+    // For decideDestination: false when the announced length would leave less than the spare
+    // room free in folder's file system; true when no length was announced or the free space
+    // cannot be read (creating or writing the file then reports what is wrong).
+    bool announcedLengthFits(const std::filesystem::path& folder) const;
 
     const PlatformServices& platform_;
     std::string urlText_;

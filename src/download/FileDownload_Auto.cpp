@@ -20,6 +20,8 @@ constexpr std::int64_t kDefaultFileSizeHD = 150;
 constexpr const char* kLoadingExtension = ".download";
 constexpr const char* kFinalExtension = ".mp4";
 constexpr int kMaxNumberedNames = 9999;
+// The longest " (n)" a taken name is given: " (9999)".
+constexpr std::size_t kNumberedSuffixBytes = 7;
 
 // A byte count in whole MiB, cut toward zero: -1 (no length) is 0.
 std::int64_t mebibytes(std::int64_t bytes) { return bytes / 1024 / 1024; }
@@ -43,13 +45,31 @@ std::int64_t timeValue(const PlistValue& anime) {
     return 0;
 }
 
+// Where the " (NN)" that ends an episode name begins (NN: 2 to 4 digits); the name's size when
+// it does not end so.
+std::size_t episodeNumberStart(std::string_view name) {
+    const std::size_t open = name.rfind(" (");
+    if (open == std::string_view::npos || name.back() != ')') return name.size();
+    const std::string_view digits = name.substr(open + 2, name.size() - open - 3);
+    const bool number =
+        digits.size() >= 2 && digits.size() <= 4 &&
+        std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
+    return number ? open : name.size();
+}
+
 // The episode name as a file name: "/" and NUL would point into folders or cut the name, so
-// they become "／"; the stem leaves room for the longer extension within 255 bytes.
+// they become "／". Only the title is shortened, so that "<stem>.download" and "<stem>.mp4",
+// also numbered as " (9999)" when taken, fit into a file name with " (NN)" whole.
 std::string fileStemFor(const std::string& episodeName) {
     std::string stem = TextUtil::replaceAll(episodeName, "/", "／");
     stem = TextUtil::replaceAll(stem, std::string_view("\0", 1), "／");
-    return DownloadFileName::shortened(
-        stem, DownloadFileName::kMaxBytes - std::char_traits<char>::length(kLoadingExtension));
+    const std::size_t split = episodeNumberStart(stem);
+    const std::string_view number = std::string_view(stem).substr(split);
+    const std::size_t titleBytes = DownloadFileName::kMaxBytes -
+                                   std::char_traits<char>::length(kLoadingExtension) -
+                                   kNumberedSuffixBytes - number.size();
+    return std::string(TextUtil::utf8Prefix(std::string_view(stem).substr(0, split), titleBytes)) +
+           std::string(number);
 }
 
 }  // namespace
@@ -62,6 +82,8 @@ FileDownload_Auto::FileDownload_Auto(const PlatformServices& platform, std::stri
       episodeName_(anime_.stringFor(key::kFile)),
       fileStem_(fileStemFor(episodeName_)),
       claims_(claims ? std::move(claims) : std::make_shared<EpisodeClaims>()) {
+    // The name the source is logged under until its file is made (and numbered, when taken).
+    fileName_ = fileStem_ + kLoadingExtension;
     const std::int64_t time = timeValue(anime_);
     if (time <= 0) {
         fileSizeHD_ = kDefaultFileSizeHD;
@@ -92,13 +114,21 @@ void FileDownload_Auto::didReceiveResponse(std::int64_t expectedContentLength) {
 std::string FileDownload_Auto::decideDestination(const std::string& /*suggestedFilename*/) {
     const std::filesystem::path folder = platform_.files.applicationDirectory();
     Files::createDirectories(folder);
-    return (folder / (fileStem_ + kLoadingExtension)).string();
+    if (!announcedLengthFits(folder)) {
+        platform_.log.log("AutoDownloadSystem -> Not Enough Space: " + TextUtil::forLog(fileName_) +
+                          " (" + std::to_string(mebibytes(expectedFileSize_)) + " MB)");
+        // Ends silently like a source refused for its size (the line above says why): a
+        // smaller source of the episode may still fit.
+        cancelFromHandler();
+        return {};
+    }
+    return (folder / fileName_).string();
 }
 
 void FileDownload_Auto::didCreateDestination(const std::string& path) {
     filePath_ = path;
     fileName_ = std::filesystem::path(path).filename().string();
-    platform_.log.log("AutoDownloadSystem -> " + filePath_ + ": " +
+    platform_.log.log("AutoDownloadSystem -> " + TextUtil::forLog(filePath_) + ": " +
                       std::to_string(mebibytes(expectedFileSize_)) + " MB");
 }
 
@@ -107,7 +137,7 @@ void FileDownload_Auto::didReceiveDataOfLength(std::int64_t /*length*/) {}
 void FileDownload_Auto::downloadDidFinish() {
     currentFileSize_ = Files::fileSize(filePath_).value_or(0);
     if (mebibytes(currentFileSize_) <= fileSizeHD_) {
-        platform_.log.log("AutoDownloadSystem -> Unsuitable File: " + fileName_);
+        platform_.log.log("AutoDownloadSystem -> Unsuitable File: " + TextUtil::forLog(fileName_));
         if (Files::exists(filePath_)) Files::remove(filePath_);
         return;
     }
@@ -118,11 +148,13 @@ void FileDownload_Auto::downloadDidFinish() {
         if (Files::exists(filePath_)) Files::remove(filePath_);
         return;
     }
-    platform_.log.log("AutoDownloadSystem -> Download Complete: " + fileName_);
+    platform_.log.log("AutoDownloadSystem -> Download Complete: " + TextUtil::forLog(fileName_));
     won_ = true;
 }
 
-void FileDownload_Auto::didFailWithError(const std::string& /*error*/) {
+void FileDownload_Auto::didFailWithError(const std::string& error) {
+    platform_.log.log("AutoDownloadSystem -> Download Failed: " + TextUtil::forLog(fileName_) +
+                      ": " + TextUtil::forLog(error));
     if (!filePath_.empty() && Files::exists(filePath_)) Files::remove(filePath_);
 }
 

@@ -15,11 +15,15 @@ namespace kestrova {
 // ("time" × 5 MiB, 150 MiB when "time" is not above 0) claims the episode, posts
 // "autoDownloadComplete" with the episode name (which cancels the other sources and records
 // the episode) and becomes "<episode>.mp4" (or "<episode> (1).mp4" when that name is taken).
-// Reports no status and shows no banner.
+// A source whose announced length is below the threshold, or would leave less than 64 MiB
+// free on the disk, ends as cancelled before its file is made. Reports no status and shows no
+// banner; failures and the lack of space are logged.
 //
-// The episode name is used unchanged in notifications; only the file names have "/" and NUL
-// replaced by "／". The operation observes "autoDownloadComplete" from its creation until it
-// wins or is destroyed; the destructor ends the observation before anything of it goes.
+// The episode name ("<title> (NN)") is used unchanged in notifications; only the file names
+// have "/" and NUL replaced by "／", and a title too long for a file name is shortened there,
+// keeping " (NN)" so that the episodes of one title never share a file name. The operation
+// observes "autoDownloadComplete" from its creation until it wins or is destroyed; the
+// destructor ends the observation before anything of it goes.
 class FileDownload_Auto : public FileDownload {
 public:
     // anime: the request merged with its anime record ("URL", "title", "file", "time", ...).

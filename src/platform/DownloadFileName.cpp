@@ -42,14 +42,6 @@ std::string latin1ToUtf8(std::string_view text) {
     return out;
 }
 
-// The position at or before cut that does not split a UTF-8 sequence.
-std::size_t characterBoundary(std::string_view text, std::size_t cut) {
-    while (cut > 0 && cut < text.size() && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) {
-        --cut;
-    }
-    return cut;
-}
-
 // Where the extension begins ("." included); npos when the name has none worth keeping.
 std::size_t extensionStart(std::string_view name) {
     const std::size_t dot = name.rfind('.');
@@ -91,8 +83,8 @@ std::string DownloadFileName::shortened(std::string_view name, std::size_t maxBy
     const std::string_view extension =
         dot == std::string_view::npos ? std::string_view() : name.substr(dot);
     const std::string_view stem = name.substr(0, dot == std::string_view::npos ? name.size() : dot);
-    const std::size_t cut = characterBoundary(stem, maxBytes - extension.size());
-    return std::string(stem.substr(0, cut)) + std::string(extension);
+    return std::string(TextUtil::utf8Prefix(stem, maxBytes - extension.size())) +
+           std::string(extension);
 }
 
 std::string DownloadFileName::numbered(std::string_view name, int n) {
@@ -101,9 +93,7 @@ std::string DownloadFileName::numbered(std::string_view name, int n) {
     const std::string suffix = " (" + std::to_string(n) + ")" +
                                std::string(dot == std::string_view::npos ? "" : name.substr(dot));
     if (suffix.size() >= kMaxBytes) return std::string(name);
-    const std::size_t cut =
-        characterBoundary(stem, std::min(stem.size(), kMaxBytes - suffix.size()));
-    return std::string(stem.substr(0, cut)) + suffix;
+    return std::string(TextUtil::utf8Prefix(stem, kMaxBytes - suffix.size())) + suffix;
 }
 
 std::optional<std::string> DownloadFileName::fromContentDisposition(std::string_view value) {

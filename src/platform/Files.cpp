@@ -1,16 +1,16 @@
 #include "platform/Files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
-#include <dirent.h>
-
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <algorithm>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -68,12 +68,12 @@ fs::path Files::userDirectory(const char* key, const char* fallback) const {
 }
 
 bool Files::exists(const fs::path& path) {
-    struct stat st{};
+    struct stat st {};
     return ::lstat(path.c_str(), &st) == 0;
 }
 
 bool Files::isDirectory(const fs::path& path) {
-    struct stat st{};
+    struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
@@ -84,9 +84,16 @@ bool Files::createDirectories(const fs::path& path) {
 }
 
 std::optional<std::int64_t> Files::fileSize(const fs::path& path) {
-    struct stat st{};
+    struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return std::nullopt;
     return static_cast<std::int64_t>(st.st_size);
+}
+
+std::optional<std::uint64_t> Files::availableBytes(const fs::path& folder) {
+    struct statvfs st {};
+    if (::statvfs(folder.c_str(), &st) != 0) return std::nullopt;
+    // f_bavail leaves out the blocks kept for root, which a download cannot count on.
+    return static_cast<std::uint64_t>(st.f_bavail) * static_cast<std::uint64_t>(st.f_frsize);
 }
 
 bool Files::remove(const fs::path& path) { return ::unlink(path.c_str()) == 0; }
@@ -110,7 +117,7 @@ namespace {
 UniqueFd openRegular(const fs::path& path, int flags, mode_t mode = 0) {
     UniqueFd fd(::open(path.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, mode));
     if (!fd) return fd;
-    struct stat st{};
+    struct stat st {};
     if (::fstat(fd.get(), &st) != 0) return UniqueFd();
     if (!S_ISREG(st.st_mode)) {
         errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
@@ -124,7 +131,7 @@ UniqueFd openRegular(const fs::path& path, int flags, mode_t mode = 0) {
 Files::ReadResult Files::readRegularFile(const fs::path& path, std::size_t maxBytes) {
     ReadResult result;
     const UniqueFd fd = openRegular(path, O_RDONLY);
-    struct stat st{};
+    struct stat st {};
     if (!fd || ::fstat(fd.get(), &st) != 0) {
         result.error = errno;
         return result;
@@ -161,7 +168,7 @@ UniqueFd Files::openRegularForAppend(const fs::path& path) {
 }
 
 bool Files::isRegularOrAbsent(const fs::path& path) {
-    struct stat st{};
+    struct stat st {};
     if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT;
     return S_ISREG(st.st_mode);
 }
@@ -176,7 +183,7 @@ std::vector<std::string> Files::removeFilesEndingWith(const fs::path& folder,
         if (name.size() <= suffix.size() || name.substr(name.size() - suffix.size()) != suffix) {
             continue;
         }
-        struct stat st{};
+        struct stat st {};
         if (::fstatat(::dirfd(dir.get()), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
             !S_ISREG(st.st_mode)) {
             continue;

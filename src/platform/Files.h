@@ -33,6 +33,9 @@ public:
     static bool isDirectory(const std::filesystem::path& path);
     static bool createDirectories(const std::filesystem::path& path);
     static std::optional<std::int64_t> fileSize(const std::filesystem::path& path);
+    // The bytes an unprivileged process may still write into the file system holding folder;
+    // nothing when it cannot be read (the folder does not exist, for one).
+    static std::optional<std::uint64_t> availableBytes(const std::filesystem::path& folder);
     static bool remove(const std::filesystem::path& path);
     // Renames; fails rather than replace an existing destination.
     static bool move(const std::filesystem::path& from, const std::filesystem::path& to);

@@ -46,7 +46,8 @@ std::vector<std::string> TextUtil::split(std::string_view text, std::string_view
     }
 }
 
-std::string TextUtil::replaceAll(std::string_view text, std::string_view from, std::string_view to) {
+std::string TextUtil::replaceAll(std::string_view text, std::string_view from,
+                                 std::string_view to) {
     if (from.empty()) return std::string(text);
     std::string out;
     out.reserve(text.size());
@@ -134,6 +135,14 @@ bool TextUtil::isValidUtf8(std::string_view text) {
     return true;
 }
 
+std::string_view TextUtil::utf8Prefix(std::string_view text, std::size_t maxBytes) {
+    if (maxBytes >= text.size()) return text;
+    std::size_t cut = maxBytes;
+    // Continuation bytes (10xxxxxx) belong to the character that began before them.
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+    return text.substr(0, cut);
+}
+
 }  // namespace kestrova
 
 namespace kestrova {
@@ -142,8 +151,11 @@ namespace {
 // The length of the well-formed UTF-8 character at the start of text; 0 when it is none.
 std::size_t utf8Length(std::string_view text) {
     const auto c = static_cast<unsigned char>(text[0]);
-    const std::size_t length = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3
-                                             : (c & 0xF8) == 0xF0 ? 4 : 0;
+    const std::size_t length = c < 0x80             ? 1
+                               : (c & 0xE0) == 0xC0 ? 2
+                               : (c & 0xF0) == 0xE0 ? 3
+                               : (c & 0xF8) == 0xF0 ? 4
+                                                    : 0;
     if (length == 0 || length > text.size()) return 0;
     return TextUtil::isValidUtf8(text.substr(0, length)) ? length : 0;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -33,6 +34,8 @@ public:
     // escaped as above and, when longer than maxBytes, cut at a character boundary with "…".
     static std::string forLog(std::string_view value, std::size_t maxBytes = kMaxLoggedValue);
     static constexpr std::size_t kMaxLoggedValue = 1024;
+    // The longest start of text of at most maxBytes that does not split a UTF-8 sequence.
+    static std::string_view utf8Prefix(std::string_view text, std::size_t maxBytes);
 };
 
 }  // namespace kestrova

@@ -98,6 +98,7 @@ struct EdgeCase {
     Delivery delivery;
     int status;
     Ending ending;
+    std::string reason = "";  // of a failure
 };
 
 class FileDownloadAutoEdgeTest : public FileDownloadAutoTest,
@@ -108,12 +109,15 @@ TEST_P(FileDownloadAutoEdgeTest, EndsAsTheSizeDecides) {
     const std::string body = test::DownloadServer::pattern(row.size);
     server.reply("/video.mp4", Reply{.status = row.status, .body = body, .delivery = row.delivery});
     const auto operation = run("/video.mp4");
-    // Refused and failed sources leave no line and no file; the others log the size first.
+    // Refused sources leave no line, failed ones their reason; neither leaves a file. The
+    // others log the size first.
     const std::string sizeLine = "AutoDownloadSystem -> " +
                                  (folder() / "Title (01).download").string() + ": " +
                                  std::to_string(row.size / kMiB) + " MB";
     std::vector<std::string> lines, files, announced;
-    if (row.ending == Ending::Unsuitable) {
+    if (row.ending == Ending::Failed) {
+        lines = {"AutoDownloadSystem -> Download Failed: Title (01).download: " + row.reason};
+    } else if (row.ending == Ending::Unsuitable) {
         lines = {sizeLine, "AutoDownloadSystem -> Unsuitable File: Title (01).download"};
     } else if (row.ending == Ending::Won) {
         lines = {sizeLine, "AutoDownloadSystem -> Download Complete: Title (01).download"};
@@ -143,16 +147,44 @@ INSTANTIATE_TEST_SUITE_P(
         EdgeCase{"AtThresholdUnsuitable", 5 * kMiB, Delivery::Whole, 200, Ending::Unsuitable},
         EdgeCase{"AboveThresholdWins", 6 * kMiB, Delivery::Whole, 200, Ending::Won},
         EdgeCase{"NoLengthRefused", 6 * kMiB, Delivery::Chunked, 200, Ending::Refused},
-        EdgeCase{"NotFoundFails", 6 * kMiB, Delivery::Whole, 404, Ending::Failed}),
+        EdgeCase{"NotFoundFails", 6 * kMiB, Delivery::Whole, 404, Ending::Failed,
+                 "HTTP response code said error"}),
     test::ParamName());
 
-TEST_F(FileDownloadAutoTest, SlashInTheEpisodeNameStaysOutOfTheFileName) {
-    const std::string body = test::DownloadServer::pattern(6 * kMiB);
-    server.reply("/v.mp4", Reply{.body = body});
-    run("/v.mp4", "Fate/Zero (03)");
-    EXPECT_EQ(test::fileNamesIn(folder()), std::vector<std::string>{"Fate／Zero (03).mp4"});
-    EXPECT_EQ(announcements.strings(), std::vector<std::string>{"Fate/Zero (03)"});
+struct FileNameCase {
+    const char* name;
+    std::string episode;
+    std::string file;  // the name the winner is stored under
+};
+
+class FileDownloadAutoFileNameTest : public FileDownloadAutoTest,
+                                     public ::testing::WithParamInterface<FileNameCase> {};
+
+// The episode name goes out unchanged; only the file name is made safe and short enough.
+TEST_P(FileDownloadAutoFileNameTest, WinnerIsStoredUnderTheEpisodeName) {
+    server.reply("/v.mp4", Reply{.body = test::DownloadServer::pattern(6 * kMiB)});
+    run("/v.mp4", GetParam().episode);
+    EXPECT_EQ(test::fileNamesIn(folder()), std::vector<std::string>{GetParam().file});
+    EXPECT_EQ(announcements.strings(), std::vector<std::string>{GetParam().episode});
 }
+
+std::string repeated(const std::string& text, int times) {
+    std::string out;
+    for (int i = 0; i < times; ++i) out += text;
+    return out;
+}
+
+// A title of 90 four-byte characters (360 bytes) keeps 232 bytes: room for 234 is left after
+// ".download", a numbered " (9999)" and " (05)", and the 59th character would be split.
+const std::string kLongTitle = repeated("𠮷", 90);
+const std::string kShortenedTitle = repeated("𠮷", 58);
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FileDownloadAutoFileNameTest,
+    ::testing::Values(FileNameCase{"SlashReplaced", "Fate/Zero (03)", "Fate／Zero (03).mp4"},
+                      FileNameCase{"LongTitleShortenedKeepingTheEpisodeNumber",
+                                   kLongTitle + " (05)", kShortenedTitle + " (05).mp4"}),
+    test::ParamName());
 
 TEST_F(FileDownloadAutoTest, WinnerTakesAFreeNameWhenTheMp4Exists) {
     test::writeFile(folder() / "Title (01).mp4", "earlier");

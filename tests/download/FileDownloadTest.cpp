@@ -1,7 +1,6 @@
 // A manual download run on the test's thread against a loopback server: its status records,
 // banners, log lines and the file it leaves (or does not leave) in the Downloads folder.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <regex>
 
@@ -195,25 +194,6 @@ TEST_F(FileDownloadTest, ExistingFileIsKeptAndTheDownloadTakesAFreeName) {
     EXPECT_EQ(test::readFile(downloads() / "clip (1).mp4"), kBody);
     EXPECT_EQ(platform.banners.delivered(),
               (std::vector<Banner>{{"ダウンロード完了", "clip (1).mp4"}}));
-}
-
-// A full disk shows as a failing write; a file-size limit (SIGXFSZ ignored, as in main) gives
-// the same failure without filling the disk.
-TEST_F(FileDownloadTest, WriteErrorFailsAndRemovesThePartialFile) {
-    server.reply("/big.bin", Reply{.body = test::DownloadServer::pattern(2 * 1024 * 1024)});
-    rlimit saved{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    rlimit limited = saved;
-    limited.rlim_cur = 256 * 1024;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
-    download(server.url("/big.bin"));
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
-    const auto steps = progress("big.bin");
-    EXPECT_EQ(steps.front(), "setup 0%");
-    EXPECT_EQ(steps.back(), "error エラー");
-    EXPECT_EQ(platform.banners.delivered(),
-              (std::vector<Banner>{{"ダウンロード エラー", "big.bin"}}));
-    EXPECT_EQ(test::fileNamesIn(downloads()), std::vector<std::string>{});
 }
 
 }  // namespace

@@ -32,8 +32,10 @@ public:
         std::string serverURL = "http://127.0.0.1:9";
         std::string siteURL = "http://127.0.0.1:9/";
         // Shipped resources by name ("dlst", "eplst"); the real ones when not given.
-        std::map<std::string, std::string> resources;
+        std::map<std::string, std::string> resources{};
         bool useBuiltInResources = true;
+        // The home folder (made when missing); "<tempDir>/home" when empty.
+        std::filesystem::path home;
     };
 
     TestPlatform();

@@ -1,9 +1,11 @@
 #include "platform/headless/HeadlessBanners.h"
 
+#include "platform/TextUtil.h"
+
 namespace kestrova {
 
 void HeadlessBanners::deliver(const std::string& title, const std::string& informativeText) {
-    log_.log("Banner -> " + title + ": " + informativeText);
+    log_.log("Banner -> " + title + ": " + TextUtil::forLog(informativeText));
 }
 
 }  // namespace kestrova

@@ -1,9 +1,11 @@
 #include "platform/headless/HeadlessWorkspace.h"
 
+#include "platform/TextUtil.h"
+
 namespace kestrova {
 
 bool HeadlessWorkspace::openURL(const std::string& url) {
-    log_.log("Workspace -> Open: " + url);
+    log_.log("Workspace -> Open: " + TextUtil::forLog(url));
     return false;
 }
 
