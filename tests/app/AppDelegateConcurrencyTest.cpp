@@ -2,11 +2,16 @@
 // (also run under ThreadSanitizer).
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 #include <vector>
 
 #include "app/AppDelegate.h"
+#include "fixtures/LoopbackServer.h"
 #include "support/TestPlatform.h"
+#include "support/Wait.h"
 
 namespace kestrova {
 namespace {
@@ -76,6 +81,46 @@ TEST(AppDelegateConcurrency, StatusReportsFromManyThreadsWhileTheMenuReadsAndDel
     // Running rows survive every delete command.
     EXPECT_EQ(delegate.downloadStatusTable().size(), 100u);
     delegate.applicationWillTerminate();
+}
+
+// A list that trickles in (here: never) holds the launch scan on its thread; quitting wakes the
+// fetch and waits for the scan, well before the fetch's own 60 s timeout.
+TEST(AppDelegateConcurrency, QuitEndsAScanWaitingForAStalledList) {
+    using namespace std::chrono_literals;
+    test::LoopbackServer server;
+    std::mutex mutex;
+    std::condition_variable released;
+    bool release = false;
+    std::atomic<bool> asked{false};
+    server.server().Get("/system/dlst.plist", [&](const httplib::Request&, httplib::Response& res) {
+        res.set_chunked_content_provider("application/xml", [&](std::size_t, httplib::DataSink&) {
+            asked = true;
+            std::unique_lock lock(mutex);
+            released.wait(lock, [&] { return release; });
+            return false;
+        });
+    });
+    ASSERT_TRUE(server.start());
+    test::TestPlatform::Options options;
+    options.serverURL = server.baseURL();
+    test::TestPlatform platform(options);
+    AppDelegate delegate(platform.services);
+    delegate.applicationDidFinishLaunching();
+    ASSERT_TRUE(test::waitUntil([&] { return asked.load(); }));
+
+    std::atomic<bool> quit{false};
+    std::thread quitting([&] {
+        delegate.applicationWillTerminate();
+        quit = true;
+    });
+    EXPECT_TRUE(test::waitUntil([&] { return quit.load(); }, 20s));
+    quitting.join();
+    EXPECT_TRUE(platform.log.linesStartingWith("AutoDownloadSystem -> Failed to Update").empty());
+    {
+        std::lock_guard lock(mutex);
+        release = true;
+    }
+    released.notify_all();
 }
 
 }  // namespace

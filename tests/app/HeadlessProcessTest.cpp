@@ -1,11 +1,14 @@
 // The real program in headless mode, in a temporary home folder: launch, the activity log,
-// SIGTERM, the version and a corrupt settings file.
+// SIGTERM (also while a list trickles in), the version, a corrupt settings file, a link in the
+// activity log's place and one Kestrova per settings folder.
 #include <gtest/gtest.h>
-
 #include <signal.h>
 
+#include <atomic>
 #include <fstream>
+#include <map>
 
+#include "fixtures/LoopbackServer.h"
 #include "platform/Files.h"
 #include "support/ChildProcess.h"
 #include "support/TempDir.h"
@@ -26,20 +29,22 @@ protected:
     std::filesystem::path home() const { return dir.path() / "home"; }
     std::filesystem::path logPath() const { return home() / "Documents/Kestrova/activity.log"; }
     std::filesystem::path output() const { return dir.path() / "output.txt"; }
-    std::unique_ptr<test::ChildProcess> start(std::vector<std::string> args = {"--headless"}) {
+    std::unique_ptr<test::ChildProcess> start(std::vector<std::string> args = {"--headless"},
+                                              std::map<std::string, std::string> changes = {}) {
         Files::createDirectories(home());
         Files::createDirectories(dir.path() / "runtime");
-        return std::make_unique<test::ChildProcess>(
-            KESTROVA_BINARY, args,
-            test::environmentWith({{"HOME", home().string()},
-                                   {"XDG_CONFIG_HOME", (home() / ".config").string()},
-                                   {"XDG_RUNTIME_DIR", (dir.path() / "runtime").string()},
-                                   {"DISPLAY", ""},
-                                   {"WAYLAND_DISPLAY", ""},
-                                   // Nothing listens on port 9: the launch scan fails at once.
-                                   {"KESTROVA_SERVER_URL", "http://127.0.0.1:9"},
-                                   {"KESTROVA_SITE_URL", "http://127.0.0.1:9/"}}),
-            output());
+        std::map<std::string, std::string> environment{
+            {"HOME", home().string()},
+            {"XDG_CONFIG_HOME", (home() / ".config").string()},
+            {"XDG_RUNTIME_DIR", (dir.path() / "runtime").string()},
+            {"DISPLAY", ""},
+            {"WAYLAND_DISPLAY", ""},
+            // Nothing listens on port 9: the launch scan fails at once.
+            {"KESTROVA_SERVER_URL", "http://127.0.0.1:9"},
+            {"KESTROVA_SITE_URL", "http://127.0.0.1:9/"}};
+        for (auto& [name, value] : changes) environment[name] = value;
+        return std::make_unique<test::ChildProcess>(KESTROVA_BINARY, args,
+                                                    test::environmentWith(environment), output());
     }
     bool logContains(const std::string& text) const {
         return readAll(logPath()).find(text) != std::string::npos;
@@ -78,14 +83,54 @@ TEST_F(HeadlessProcessTest, CorruptSettingsAreKeptAsideNotLost) {
     EXPECT_TRUE(kept);
 }
 
+// The lock lives beside the settings: another runtime folder does not make a second Kestrova.
 TEST_F(HeadlessProcessTest, SecondInstanceExitsWithAClearMessage) {
     auto first = start();
     ASSERT_TRUE(test::waitUntil([&] { return logContains("Application Launched."); }, 20s));
-    auto second = start();
+    auto second = start({"--headless"}, {{"XDG_RUNTIME_DIR", ""}});
     EXPECT_EQ(second->waitForExit(20s), 1);
     EXPECT_NE(readAll(output()).find("kestrova: already running"), std::string::npos);
     first->signal(SIGTERM);
     EXPECT_EQ(first->waitForExit(20s), 0);
+}
+
+// A quit while the launch scan waits for a list that never comes does not wait for the fetch's
+// 60 s timeout, and the scan does not go on after it.
+TEST_F(HeadlessProcessTest, SigtermDuringAStalledListFetchExitsAtOnce) {
+    test::LoopbackServer server;
+    std::atomic<bool> asked{false};
+    std::atomic<bool> released{false};
+    server.server().Get("/system/dlst.plist", [&](const httplib::Request&, httplib::Response& res) {
+        res.set_chunked_content_provider("application/xml", [&](std::size_t, httplib::DataSink&) {
+            asked = true;
+            test::waitUntil([&] { return released.load(); }, 120s);
+            return false;
+        });
+    });
+    ASSERT_TRUE(server.start());
+    auto kestrova = start({"--headless"}, {{"KESTROVA_SERVER_URL", server.baseURL()}});
+    ASSERT_TRUE(test::waitUntil([&] { return asked.load(); }, 20s));
+    kestrova->signal(SIGTERM);
+    EXPECT_EQ(kestrova->waitForExit(20s), 0);
+    released = true;
+    EXPECT_TRUE(logContains("] Application Terminate.\n"));
+    EXPECT_FALSE(logContains("AutoDownloadSystem -> Failed to Update Anime List."));
+}
+
+// A link planted where the activity log goes is neither followed nor replaced: the program runs
+// without the log and says so on its standard error.
+TEST_F(HeadlessProcessTest, LinkInPlaceOfTheActivityLogIsRefused) {
+    Files::createDirectories(logPath().parent_path());
+    const auto target = dir.path() / "elsewhere.log";
+    std::filesystem::create_symlink(target, logPath());
+    auto kestrova = start();
+    ASSERT_TRUE(test::waitUntil(
+        [&] { return readAll(output()).find("Application Launched.") != std::string::npos; }, 20s));
+    kestrova->signal(SIGTERM);
+    EXPECT_EQ(kestrova->waitForExit(20s), 0);
+    EXPECT_FALSE(Files::exists(target));
+    EXPECT_TRUE(std::filesystem::is_symlink(logPath()));
+    EXPECT_NE(readAll(output()).find("ActivityLog -> Not a regular file"), std::string::npos);
 }
 
 TEST_F(HeadlessProcessTest, VersionAndUsage) {

@@ -1,15 +1,19 @@
-// The real program against the fixture site: a first launch finds the new episode, races its
-// two sources into "<title> (05).mp4" and records it; a second launch finds it downloaded.
+// The real program against the fixture site: a first launch removes what an earlier run left
+// unfinished, finds the new episode, races its two sources into "<title> (05).mp4" and records
+// it; a second launch finds it downloaded. Titles with "/" and titles too long for a file name
+// take the same road.
 #include <gtest/gtest.h>
 #include <signal.h>
 
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 #include "fixtures/FixtureSite.h"
 #include "platform/PlistIO.h"
 #include "support/ChildProcess.h"
+#include "support/ParamName.h"
 #include "support/TempDir.h"
 #include "support/Wait.h"
 
@@ -19,8 +23,6 @@ namespace {
 using namespace std::chrono_literals;
 using test::FixtureSite;
 
-const std::string kTitle = "ヒカリノサキ";
-const std::string kEpisodeName = kTitle + " (05)";
 constexpr std::uint64_t kVideoBytes = 6u * 1024u * 1024u;  // above the 5 MiB of "time" 1
 
 // The messages of the activity log, without their time stamps and process tags.
@@ -45,9 +47,17 @@ bool inOrder(const std::vector<std::string>& messages, const std::vector<std::st
     return true;
 }
 
-class EndToEndTest : public ::testing::Test {
+struct TitleCase {
+    const char* name;
+    std::string title;
+    std::string fileStem;  // how the episode file's name begins
+};
+
+class EndToEndTest : public ::testing::TestWithParam<TitleCase> {
 protected:
     void SetUp() override {
+        std::filesystem::create_directories(folder());
+        std::ofstream(folder() / "earlier (01).download") << "left by a run that was killed";
         ASSERT_TRUE(site.start());
         site.setDownloadList(PlistValue::array({FixtureSite::animeRecord(kTitle, {kTitle})}));
         site.setVideo("v/5-1.mp4", kVideoBytes);
@@ -105,20 +115,35 @@ protected:
         EXPECT_EQ(program.waitForExit(20s), 0);
     }
 
+    const std::string kTitle = GetParam().title;
+    const std::string kEpisodeName = kTitle + " (05)";
     test::TempDir tempDir;
     const std::filesystem::path home = tempDir.path() / "home";
     FixtureSite site;
 };
 
-TEST_F(EndToEndTest, DownloadsRecordsAndThenKnowsTheEpisode) {
-    const std::filesystem::path episodeFile = folder() / (kEpisodeName + ".mp4");
+// The one episode file in the folder, or nothing.
+std::optional<std::filesystem::path> episodeFile(const std::filesystem::path& folder) {
+    std::optional<std::filesystem::path> found;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        if (entry.path().extension() != ".mp4") continue;
+        if (found) return std::nullopt;
+        found = entry.path();
+    }
+    return found;
+}
+
+TEST_P(EndToEndTest, DownloadsRecordsAndThenKnowsTheEpisode) {
     auto first = launch("first.out");
     ASSERT_TRUE(first->started());
-    EXPECT_TRUE(test::waitUntil(
-        [&] { return std::filesystem::exists(episodeFile) && episodeRecorded(); }, 60s));
+    EXPECT_TRUE(test::waitUntil([&] { return episodeFile(folder()) && episodeRecorded(); }, 60s));
     stop(*first);
-    ASSERT_TRUE(std::filesystem::exists(episodeFile));
-    EXPECT_EQ(std::filesystem::file_size(episodeFile), kVideoBytes);
+    const auto file = episodeFile(folder());
+    ASSERT_TRUE(file);
+    const std::string name = file->filename().string();
+    EXPECT_EQ(std::filesystem::file_size(*file), kVideoBytes);
+    EXPECT_TRUE(name.starts_with(GetParam().fileStem) && name.ends_with(" (05).mp4")) << name;
+    EXPECT_LE(name.size(), 255u);
     const std::string p = "AutoDownloadSystem -> ";
     EXPECT_TRUE(inOrder(
         logMessages(folder() / "activity.log"),
@@ -148,6 +173,19 @@ TEST_F(EndToEndTest, DownloadsRecordsAndThenKnowsTheEpisode) {
                          p + "Start AutoDownload: " + kEpisodeName),
               0);
 }
+
+std::string repeated(const std::string& text, int times) {
+    std::string out;
+    for (int i = 0; i < times; ++i) out += text;
+    return out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Titles, EndToEndTest,
+    ::testing::Values(TitleCase{"Plain", "ヒカリノサキ", "ヒカリノサキ (05).mp4"},
+                      TitleCase{"Slash", "Re/Start", "Re／Start (05).mp4"},
+                      TitleCase{"LongerThanAFileName", repeated("あ", 120), repeated("あ", 60)}),
+    test::ParamName());
 
 }  // namespace
 }  // namespace kestrova

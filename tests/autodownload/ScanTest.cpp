@@ -268,10 +268,9 @@ TEST_F(ScanTest, FaultyPagesAndRecordsAreSkippedWithAReason) {
                  "<title>Foo 第5話 HD</title>\nvar display_movie_url = 'file:///etc/"
                  "passwd';\nvar ary_spare_sources = [\"" +
                      video(2) + "\"]\n");
-    list = PlistValue::array({PlistValue::string("junk"),
-                              FixtureSite::animeRecord("Re/Start", {"Re/Start"}),
-                              FixtureSite::animeRecord(nulTitle, {"x"}),
-                              FixtureSite::animeRecord("Foo", {"Foo"})});
+    list = PlistValue::array(
+        {PlistValue::string("junk"), FixtureSite::animeRecord("Re/Start", {"Re/Start"}),
+         FixtureSite::animeRecord(nulTitle, {"x"}), FixtureSite::animeRecord("Foo", {"Foo"})});
     site.setDownloadList(std::nullopt);
     scan();
     EXPECT_EQ(
@@ -281,11 +280,11 @@ TEST_F(ScanTest, FaultyPagesAndRecordsAreSkippedWithAReason) {
                "Search Keyword: Re/Start in Re/Start", "Match Keyword: Re/Start in Re/Start",
                "Get Page: Re/Start 第1話 HD", "HD Movie Detected: Re/Start (01)",
                "Start AutoDownload: Re/Start (01)", "Search Keyword: x in x\\x00y",
-               "Match Keyword: x in x\\x00y", "Skipped Anime: its title cannot name a file: x\\x00y",
-               "Search Keyword: Foo in Foo", "Match Keyword: Foo in Foo",
-               "Get Page: Foo 第5話 HD</title>", "HD Movie Detected: Foo (05)",
-               "Skipped Movie URL: not http or https in Foo (05)", "Start AutoDownload: Foo (05)",
-               "Terminate Analyze."}));
+               "Match Keyword: x in x\\x00y",
+               "Skipped Anime: its title cannot name a file: x\\x00y", "Search Keyword: Foo in Foo",
+               "Match Keyword: Foo in Foo", "Get Page: Foo 第5話 HD</title>",
+               "HD Movie Detected: Foo (05)", "Skipped Movie URL: not http or https in Foo (05)",
+               "Start AutoDownload: Foo (05)", "Terminate Analyze."}));
     EXPECT_EQ(requestPosts.objects(),
               (std::vector<PlistValue>{request(video(1), "Re/Start", "Re/Start (01)"),
                                        request(video(2), "Foo", "Foo (05)")}));

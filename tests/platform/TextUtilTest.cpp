@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/TextUtil.h"
+#include "support/ParamName.h"
 
 namespace kestrova {
 namespace {
@@ -21,8 +22,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(IntegerCase{"05)", 5}, IntegerCase{"5話", 5}, IntegerCase{"12abc", 12},
                       IntegerCase{"abc", 0}, IntegerCase{"", 0}, IntegerCase{"  \t42", 42},
                       IntegerCase{"-7x", -7}, IntegerCase{"+8", 8}, IntegerCase{"- 8", 0},
-                      IntegerCase{"2147483647", 2147483647},
-                      IntegerCase{"2147483648", 2147483647},
+                      IntegerCase{"2147483647", 2147483647}, IntegerCase{"2147483648", 2147483647},
                       IntegerCase{"99999999999999999999999", 2147483647},
                       IntegerCase{"-2147483649", -2147483647 - 1}, IntegerCase{"TV) ", 0}));
 
@@ -46,10 +46,50 @@ TEST(TextUtil, PercentDecodingRefusesWhatIsNotUtf8) {
 
 TEST(TextUtil, Utf8Validation) {
     EXPECT_TRUE(TextUtil::isValidUtf8("ひまわり動画 ⬇"));
-    EXPECT_FALSE(TextUtil::isValidUtf8("\xed\xa0\x80"));  // surrogate
+    EXPECT_FALSE(TextUtil::isValidUtf8("\xed\xa0\x80"));      // surrogate
     EXPECT_FALSE(TextUtil::isValidUtf8("\xf4\x90\x80\x80"));  // beyond U+10FFFF
     EXPECT_FALSE(TextUtil::isValidUtf8("abc\xe3"));
 }
+
+struct LogCase {
+    const char* name;
+    std::string value;
+    std::string logged;
+};
+
+class ForLogTest : public ::testing::TestWithParam<LogCase> {};
+
+// A logged value never starts a line of its own and never runs past 1,024 bytes.
+TEST_P(ForLogTest, EscapesControlsAndCutsLongValues) {
+    EXPECT_EQ(TextUtil::forLog(GetParam().value), GetParam().logged);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, ForLogTest,
+    ::testing::Values(
+        LogCase{"Plain", "ヒカリノサキ (05)", "ヒカリノサキ (05)"},
+        LogCase{"LineFeedAndReturn", "a\n12:00 kestrova[1:1] Forged\r",
+                "a\\n12:00 kestrova[1:1] Forged\\r"},
+        LogCase{"OtherControls", std::string("\t\x1b[31m\x7f\0", 8), "\\t\\x1b[31m\\x7f\\x00"},
+        LogCase{"UnicodeBreaks", "a\u2028b\u2029c\u0085d", "a\\u2028b\\u2029c\\u0085d"},
+        LogCase{"NotUtf8", "caf\xe9", "caf\\xe9"},
+        LogCase{"ExactlyTheLimit", std::string(1024, 'k'), std::string(1024, 'k')},
+        LogCase{"OneByteMore", std::string(1025, 'k'), std::string(1024, 'k') + "…"},
+        // 341 three-byte characters fill 1,023 bytes; the next one would split at the limit.
+        LogCase{"CutAtACharacter",
+                [] {
+                    std::string s;
+                    for (int i = 0; i < 400; ++i) s += "あ";
+                    return s;
+                }(),
+                [] {
+                    std::string s;
+                    for (int i = 0; i < 341; ++i) s += "あ";
+                    return s + "…";
+                }()},
+        // An escape is never split either.
+        LogCase{"CutBeforeAnEscape", std::string(1023, 'k') + "\n", std::string(1023, 'k') + "…"}),
+    test::ParamName());
 
 }  // namespace
 }  // namespace kestrova
