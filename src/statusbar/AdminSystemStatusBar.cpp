@@ -14,6 +14,7 @@
 #include "platform/TextUtil.h"
 #include "platform/Workspace.h"
 #include "statusbar/DownloadProgressMenu.h"
+#include "statusbar/PasteboardAddress.h"
 #include "statusbar/ReleasePage.h"
 
 namespace kestrova {
@@ -30,10 +31,6 @@ constexpr const char* kListFailedTitle = "ダウンロードリストの取得�
 
 constexpr const char* kMenuFunctionDownload = "menuFunctionDownload";
 constexpr const char* kDeleteCompletedItem = "deleteCompletedItem";
-
-bool startsWithHttp(const std::string& text) {
-    return TextUtil::startsWith(text, "http://") || TextUtil::startsWith(text, "https://");
-}
 
 void setState(MenuItem& item, bool on) {
     const int state = on ? MenuItem::kOn : MenuItem::kOff;
@@ -180,7 +177,7 @@ void AdminSystemStatusBar::menuViewDownload(const PlistValue& object) {
 void AdminSystemStatusBar::menuFunctionDownload() {
     // What counts is the pasteboard at the moment of the choice, not at the last poll.
     const std::optional<std::string> text = platform_.pasteboard.string();
-    if (text && startsWithHttp(*text)) {
+    if (text && PasteboardAddress::isDownloadable(*text)) {
         platform_.center.post(notification::kDownloadRequest,
                               PlistValue::dictionary({{key::kURL, PlistValue::string(*text)}}));
         return;

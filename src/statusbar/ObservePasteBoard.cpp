@@ -6,20 +6,12 @@
 #include "app/Notifications.h"
 #include "platform/NotificationCenter.h"
 #include "platform/Pasteboard.h"
-#include "platform/TextUtil.h"
+#include "statusbar/PasteboardAddress.h"
 
 namespace kestrova {
 namespace {
 
 constexpr std::chrono::milliseconds kPollInterval{1000};
-
-// One line that begins with an http or https scheme, exactly as written: no leading blank is
-// skipped and capitals do not count. A carriage return is allowed, a line feed is not.
-bool isDownloadableAddress(const std::string& text) {
-    const bool http =
-        TextUtil::startsWith(text, "http://") || TextUtil::startsWith(text, "https://");
-    return http && !TextUtil::contains(text, "\n");
-}
 
 }  // namespace
 
@@ -49,7 +41,7 @@ void ObservePasteBoard::observePasteboard() {
 void ObservePasteBoard::pasteboardChanged(Pasteboard& pasteboard) {
     downloadable_ = false;
     if (const std::optional<std::string> text = pasteboard.string()) {
-        downloadable_ = isDownloadableAddress(*text);
+        downloadable_ = PasteboardAddress::isDownloadable(*text);
     }
     platform_.center.post(notification::kCheckPasteBoard,
                           PlistValue::string(downloadable_ ? "YES" : "NO"));

@@ -87,6 +87,8 @@ INSTANTIATE_TEST_SUITE_P(
                       TextCase{"Capitals", "HTTP://EXAMPLE.COM/A.MP4", false},
                       TextCase{"OtherScheme", "ftp://example.com/a.mp4", false},
                       TextCase{"PlainWords", "ダウンロード", false}, TextCase{"Empty", "", false},
+                      TextCase{"LongerThanAnyAddress", "http://a/" + std::string(64 * 1024, 'x'),
+                               false},
                       TextCase{"NoText", std::nullopt, false}),
     test::ParamName());
 
@@ -154,6 +156,7 @@ INSTANTIATE_TEST_SUITE_P(Choices, PasteboardChoiceTest,
                                            // Refused later by the coordinator, with its own alert.
                                            ChoiceCase{"Https", "https://example.com/b.mp4", true},
                                            ChoiceCase{"PlainWords", "plain words", false},
+                                           ChoiceCase{"TwoLines", "http://a/1\nhttp://a/2", false},
                                            ChoiceCase{"NoText", std::nullopt, false}),
                          test::ParamName());
 
