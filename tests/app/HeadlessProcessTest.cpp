@@ -81,6 +81,11 @@ TEST_F(HeadlessProcessTest, CorruptSettingsAreKeptAsideNotLost) {
         }
     }
     EXPECT_TRUE(kept);
+    // Said where the user looks, after the run's first line.
+    const std::string log = readAll(logPath());
+    const auto said = log.find("UserDefaults -> Unreadable settings moved aside");
+    EXPECT_NE(said, std::string::npos);
+    EXPECT_LT(log.find("Application Launched."), said);
 }
 
 // The lock lives beside the settings: another runtime folder does not make a second Kestrova.
