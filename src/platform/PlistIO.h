@@ -10,10 +10,12 @@
 namespace kestrova {
 
 // Reading and writing property lists through libplist. Reading accepts XML and binary
-// documents; writing produces XML. Every failure is an empty result, never an exception.
+// documents, and only those within PlistBounds; writing produces XML. Every failure is an empty
+// result, never an exception.
 class PlistIO {
 public:
-    static std::optional<PlistValue> parse(std::string_view bytes);
+    // On failure, *error (when given) says why, e.g. "nested deeper than 256 levels".
+    static std::optional<PlistValue> parse(std::string_view bytes, std::string* error = nullptr);
     static std::optional<PlistValue> readFile(const std::filesystem::path& path);
     static std::optional<std::string> toXml(const PlistValue& value);
 };
