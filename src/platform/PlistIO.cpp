@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "platform/Files.h"
+#include "platform/PlistBounds.h"
 
 namespace kestrova {
 namespace {
@@ -26,17 +27,26 @@ using CPtr = std::unique_ptr<T, FreeDeleter>;
 
 // Property lists count seconds from 2001-01-01; PlistValue counts from 1970-01-01.
 constexpr double kAppleEpochOffset = 978307200.0;
-// Deeper documents are refused rather than risking the stack on hostile input.
-constexpr int kMaxDepth = 256;
+// PlistBounds refuses deeper documents before libplist reads them; the conversion checks again so
+// that it can never recurse further, whatever libplist builds.
+constexpr int kMaxDepth = PlistBounds::kMaxDepth;
 
 std::optional<PlistValue> fromNode(plist_t node, int depth);
 
+// Walks the items with libplist's iterator: indexed access counts from the first item on every
+// call in arrays read from binary documents, which made large arrays quadratic.
 std::optional<PlistValue> fromArray(plist_t node, int depth) {
     PlistValue::Array items;
-    const uint32_t n = plist_array_get_size(node);
-    items.reserve(n);
-    for (uint32_t i = 0; i < n; ++i) {
-        auto item = fromNode(plist_array_get_item(node, i), depth + 1);
+    items.reserve(plist_array_get_size(node));
+    plist_array_iter raw = nullptr;
+    plist_array_new_iter(node, &raw);
+    CPtr<void> iter(raw);
+    if (!iter) return std::nullopt;
+    for (;;) {
+        plist_t child = nullptr;
+        plist_array_next_item(node, iter.get(), &child);
+        if (child == nullptr) break;
+        auto item = fromNode(child, depth + 1);
         if (!item) return std::nullopt;
         items.push_back(std::move(*item));
     }
@@ -137,8 +147,8 @@ PlistPtr toNode(const PlistValue& value, int depth) {
         }
         case PlistValue::Type::Data: {
             const auto& bytes = *value.asData();
-            return PlistPtr(plist_new_data(reinterpret_cast<const char*>(bytes.data()),
-                                           bytes.size()));
+            return PlistPtr(
+                plist_new_data(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
         }
         case PlistValue::Type::Array: {
             PlistPtr array(plist_new_array());
@@ -165,25 +175,33 @@ PlistPtr toNode(const PlistValue& value, int depth) {
 }  // namespace
 
 std::optional<PlistValue> PlistIO::parse(std::string_view bytes, std::string* error) {
-    if (error != nullptr) *error = "not a property list";
-    if (bytes.empty() || bytes.size() > kMaxDocumentBytes) return std::nullopt;
+    auto refuse = [error](std::string reason) -> std::optional<PlistValue> {
+        if (error) *error = std::move(reason);
+        return std::nullopt;
+    };
+    // libplist never sees a document outside the bounds, which also keeps its length within
+    // the 32 bits it takes.
+    if (auto why = PlistBounds::refusal(bytes)) return refuse(std::move(*why));
     plist_t raw = nullptr;
     const auto length = static_cast<uint32_t>(bytes.size());
     // libplist 2.2's readers return nothing; an empty result pointer is the only failure signal.
-    if (plist_is_binary(bytes.data(), length)) {
+    if (PlistBounds::isBinary(bytes)) {
         plist_from_bin(bytes.data(), length, &raw);
     } else {
         plist_from_xml(bytes.data(), length, &raw);
     }
     PlistPtr root(raw);
-    if (!root) return std::nullopt;
-    return fromNode(root.get(), 0);
+    if (!root) return refuse("not a property list");
+    auto value = fromNode(root.get(), 0);
+    if (!value) return refuse("holds a value of a type Kestrova does not read");
+    return value;
 }
 
 std::optional<PlistValue> PlistIO::readFile(const std::filesystem::path& path, std::string* error) {
     const Files::ReadResult read = Files::readRegularFile(path, kMaxDocumentBytes);
     if (!read.bytes) {
-        if (error != nullptr) *error = std::error_code(read.error, std::generic_category()).message();
+        if (error != nullptr)
+            *error = std::error_code(read.error, std::generic_category()).message();
         return std::nullopt;
     }
     return parse(*read.bytes, error);
