@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "platform/UniqueFd.h"
+#include "platform/system/UniqueFd.h"
 
 namespace kestrova::bench {
 

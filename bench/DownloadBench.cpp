@@ -27,15 +27,15 @@
 #include <vector>
 
 #include "BenchServer.h"
-#include "app/Notifications.h"
-#include "app/ProcessPlatform.h"
 #include "download/FileDownload.h"
-#include "platform/Files.h"
-#include "platform/NotificationCenter.h"
-#include "platform/OperationQueue.h"
+#include "messages/Notifications.h"
 #include "platform/PlatformServices.h"
-#include "platform/StderrLog.h"
 #include "platform/headless/HeadlessBackend.h"
+#include "platform/runtime/NotificationCenter.h"
+#include "platform/runtime/OperationQueue.h"
+#include "platform/runtime/ProcessPlatform.h"
+#include "platform/system/Files.h"
+#include "platform/system/StderrLog.h"
 
 namespace {
 

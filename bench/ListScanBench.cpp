@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "app/Notifications.h"
 #include "autodownload/AutoDownloadSystem.h"
 #include "autodownload/RankingSection.h"
-#include "platform/PlistValue.h"
-#include "platform/TextUtil.h"
+#include "messages/Notifications.h"
+#include "platform/plist/PlistValue.h"
+#include "platform/text/TextUtil.h"
 
 namespace {
 

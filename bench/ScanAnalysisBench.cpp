@@ -7,7 +7,7 @@
 
 #include "autodownload/EpisodePageAnalysis.h"
 #include "autodownload/RankingSection.h"
-#include "platform/TextUtil.h"
+#include "platform/text/TextUtil.h"
 
 namespace {
 

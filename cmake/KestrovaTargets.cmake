@@ -7,7 +7,12 @@ function(kestrova_configure_target target)
     if(KESTROVA_WERROR)
         target_compile_options(${target} PRIVATE -Werror)
     endif()
-    if(KESTROVA_SANITIZE)
+    if(KESTROVA_FUZZ)
+        # Coverage for libFuzzer on every target; the fuzz targets add the fuzzer's main.
+        target_compile_options(${target} PRIVATE -fsanitize=fuzzer-no-link,address,undefined
+                                                 -fno-omit-frame-pointer -fno-sanitize-recover=all)
+        target_link_options(${target} PRIVATE -fsanitize=address,undefined)
+    elseif(KESTROVA_SANITIZE)
         list(JOIN KESTROVA_SANITIZE "," _sanitizers)
         target_compile_options(${target} PRIVATE -fsanitize=${_sanitizers} -fno-omit-frame-pointer
                                                  -fno-sanitize-recover=all)
@@ -35,4 +40,34 @@ function(kestrova_add_test)
     if("concurrency" IN_LIST T_LABELS)
         add_dependencies(kestrova_concurrency_tests ${T_NAME})
     endif()
+endfunction()
+
+# One layer of the program: a static library (INTERFACE: headers only) whose headers are
+# reachable as "<PREFIX>/<header>" only from the layer itself and from the targets that link it.
+# Each layer gets an include folder of its own in the build tree, holding links to its headers,
+# so that including a layer one does not link fails to compile: the build enforces the layering.
+#   kestrova_add_layer(NAME kestrova_download PREFIX download
+#                      SOURCES FileDownload.cpp ... HEADERS FileDownload.h ...
+#                      DEPENDS kestrova_platform kestrova_messages)
+# Dependencies are private: a target that includes a dependency's headers links it itself.
+function(kestrova_add_layer)
+    cmake_parse_arguments(L "INTERFACE" "NAME;PREFIX" "SOURCES;HEADERS;DEPENDS;PUBLIC_DEPENDS"
+                          ${ARGN})
+    set(_root ${CMAKE_BINARY_DIR}/layers/${L_NAME})
+    file(REMOVE_RECURSE ${_root})
+    foreach(_header IN LISTS L_HEADERS)
+        set(_link ${_root}/${L_PREFIX}/${_header})
+        get_filename_component(_dir ${_link} DIRECTORY)
+        file(MAKE_DIRECTORY ${_dir})
+        file(CREATE_LINK ${CMAKE_CURRENT_SOURCE_DIR}/${_header} ${_link} SYMBOLIC)
+    endforeach()
+    if(L_INTERFACE)
+        add_library(${L_NAME} INTERFACE)
+        target_include_directories(${L_NAME} INTERFACE ${_root})
+        return()
+    endif()
+    add_library(${L_NAME} STATIC ${L_SOURCES} ${L_HEADERS})
+    kestrova_configure_target(${L_NAME})
+    target_include_directories(${L_NAME} PUBLIC ${_root})
+    target_link_libraries(${L_NAME} PRIVATE ${L_DEPENDS} PUBLIC ${L_PUBLIC_DEPENDS})
 endfunction()

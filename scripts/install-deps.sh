@@ -1,19 +1,26 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages Kestrova needs to build, run and test. Idempotent and
-# non-interactive: packages already present are left alone; apt runs only when one is missing.
+# Installs the Debian 12 packages Kestrova needs. Idempotent and non-interactive: packages
+# already present are left alone; apt runs only when one is missing.
+#   install-deps.sh run    what building and running Kestrova need
+#   install-deps.sh test   that, plus what the tests, the fuzzers and the benchmarks need
 set -euo pipefail
 
-packages=(
-    # build
+run_packages=(
     build-essential cmake ninja-build pkg-config
-    # libraries
-    libcurl4-openssl-dev libplist-dev qt6-base-dev libxcb1-dev zlib1g-dev
-    # tests, fuzzing and benchmarks
-    libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev clang libclang-rt-14-dev
-    curl wget aria2
+    libcurl4-openssl-dev libplist-dev qt6-base-dev libxcb1-dev
+)
+test_packages=(
+    libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev zlib1g-dev
+    clang libclang-rt-14-dev curl wget aria2
     # desktop end-to-end tests: a display, a session bus and the tools a desktop would use
     xvfb xauth dbus dbus-x11 xclip xdotool x11-utils python3 python3-dbus python3-gi
 )
+
+case "${1:-test}" in
+    run) packages=("${run_packages[@]}") ;;
+    test) packages=("${run_packages[@]}" "${test_packages[@]}") ;;
+    *) echo "usage: $0 [run|test]" >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do

@@ -4,7 +4,7 @@
 # and the fuzz targets for a short, bounded time. Exits non-zero on any failure.
 set -uo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/install-deps.sh || exit 1
+bash scripts/install-deps.sh test || exit 1
 
 jobs=$(nproc)
 passed=0

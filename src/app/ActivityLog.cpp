@@ -2,9 +2,9 @@
 
 #include <unistd.h>
 
-#include "platform/Files.h"
-#include "platform/TextUtil.h"
-#include "platform/UniqueFd.h"
+#include "platform/system/Files.h"
+#include "platform/system/UniqueFd.h"
+#include "platform/text/TextUtil.h"
 
 namespace kestrova {
 

@@ -1,24 +1,22 @@
 #include "app/AppDelegate.h"
 
-#include <algorithm>
 #include <chrono>
-#include <set>
 
-#include "app/Notifications.h"
 #include "autodownload/AutoDownloadSystem.h"
 #include "download/EpisodeClaims.h"
 #include "download/FileDownload.h"
 #include "download/FileDownload_Auto.h"
+#include "messages/Notifications.h"
 #include "platform/Alert.h"
-#include "platform/Bundle.h"
-#include "platform/Cancellation.h"
-#include "platform/Files.h"
-#include "platform/HttpUrl.h"
-#include "platform/NotificationCenter.h"
-#include "platform/OperationQueue.h"
 #include "platform/SystemLog.h"
-#include "platform/TextUtil.h"
-#include "platform/UserDefaults.h"
+#include "platform/net/HttpUrl.h"
+#include "platform/plist/Bundle.h"
+#include "platform/plist/UserDefaults.h"
+#include "platform/runtime/Cancellation.h"
+#include "platform/runtime/NotificationCenter.h"
+#include "platform/runtime/OperationQueue.h"
+#include "platform/system/Files.h"
+#include "platform/text/TextUtil.h"
 #include "statusbar/AdminSystemStatusBar.h"
 #include "statusbar/ObservePasteBoard.h"
 
@@ -39,7 +37,9 @@ std::optional<bool> boolValue(const PlistValue& object) {
 }  // namespace
 
 AppDelegate::AppDelegate(const PlatformServices& platform)
-    : platform_(platform), activityLog_(platform.files.applicationDirectory()) {}
+    : platform_(platform),
+      activityLog_(platform.files.applicationDirectory()),
+      lists_(platform.defaults) {}
 
 AppDelegate::~AppDelegate() {
     // Normally done at quit; repeated here so that a delegate that never quit leaves no observer
@@ -60,15 +60,14 @@ void AppDelegate::applicationDidFinishLaunching() {
     const PlistValue shippedEpisodes =
         platform_.bundle.plistResource("eplst").value_or(PlistValue::dictionary());
     loadSettings(shippedList, shippedEpisodes);
-    pruneEpisodeList(shippedEpisodes);
 
     autoDownloadSystem_ = std::make_unique<AutoDownloadSystem>(platform_, saveDebugLog_);
     autoDownloadSystem_->setIsEnable(useAutoDownloadSystem_);
 
     adminSystemStatusBar_ = std::make_unique<AdminSystemStatusBar>(platform_, saveDebugLog_);
     adminSystemStatusBar_->setupSystemStatusBarWithSaveLogFile(saveLogFile_);
-    adminSystemStatusBar_->updateAutoDownloadSystemMenu(useAutoDownloadSystem_, downloadList(),
-                                                        episodeList());
+    adminSystemStatusBar_->updateAutoDownloadSystemMenu(
+        useAutoDownloadSystem_, lists_.downloadList(), lists_.episodeList());
 
     statusTimer_ = platform_.runLoop.addTimer(kStatusInterval, RunLoopMode::Common,
                                               [this] { updateSystemStatusBarMenu(); });
@@ -100,11 +99,7 @@ void AppDelegate::loadSettings(const PlistValue& shippedList, const PlistValue& 
     saveDebugLog_ = defaults.boolForKey(defaultsKey::kSaveDebugLog);
     useAutoDownloadSystem_ = defaults.boolForKey(defaultsKey::kUseAutoDownloadSystem);
 
-    std::lock_guard lock(listsMutex_);
-    setDownloadListLocked(defaults.arrayForKey(defaultsKey::kAutoDownloadList));
-    eplst_ = defaults.dictionaryForKey(defaultsKey::kDownloadedEpisodeList);
-    if (!dlst_) platform_.log.log("AppDelegate -> Stored autoDownloadList is not a list.");
-    if (!eplst_) platform_.log.log("AppDelegate -> Stored downloadedEpisodeList is not a record.");
+    lists_.load(shippedEpisodes, platform_.log);
 }
 
 // A ".download" file at launch is a download of an earlier run that never finished: no other
@@ -116,49 +111,11 @@ void AppDelegate::removeUnfinishedDownloads() {
     }
 }
 
-// With listsMutex_ held: the list and the index of its titles.
-void AppDelegate::setDownloadListLocked(std::optional<PlistValue> list) {
-    dlst_ = std::move(list);
-    titleIndex_.clear();
-    if (!dlst_) return;
-    const PlistValue::Array& records = *dlst_->asArray();
-    for (std::size_t i = 0; i < records.size(); ++i) {
-        if (const PlistValue* title = records[i].find(key::kTitle); title && title->isString()) {
-            titleIndex_.emplace(*title->asString(), i);
-        }
-    }
-}
-
-// Drops episode flags of titles that are no longer followed.
-void AppDelegate::pruneEpisodeList(const PlistValue& shippedEpisodes) {
-    std::lock_guard lock(listsMutex_);
-    if (eplst_ && *eplst_ == shippedEpisodes) return;
-
-    std::set<std::string> titles;
-    if (dlst_) {
-        for (const auto& record : *dlst_->asArray()) {
-            if (const PlistValue* title = record.find(key::kTitle); title && title->isString()) {
-                titles.insert(*title->asString());
-            }
-        }
-    }
-    PlistValue::Dictionary kept;
-    if (eplst_) {
-        for (const auto& [title, flags] : *eplst_->asDictionary()) {
-            if (titles.count(title) != 0) kept.emplace(title, flags);
-        }
-    }
-    eplst_ = PlistValue::dictionary(std::move(kept));
-    // An empty result is kept in memory only: the stored record stays as it was.
-    if (!eplst_->asDictionary()->empty()) {
-        platform_.defaults.setObject(*eplst_, defaultsKey::kDownloadedEpisodeList);
-    }
-}
-
 void AppDelegate::registerObservers() {
     NotificationCenter& center = platform_.center;
     auto on = [&](const char* name, void (AppDelegate::*handler)(const PlistValue&)) {
-        center.addObserver(this, name, [this, handler](const PlistValue& o) { (this->*handler)(o); });
+        center.addObserver(this, name,
+                           [this, handler](const PlistValue& o) { (this->*handler)(o); });
     };
     on(notification::kDownloadRequest, &AppDelegate::getDownloadRequest);
     on(notification::kDownloadStatus, &AppDelegate::getDownloadStatus);
@@ -173,16 +130,8 @@ void AppDelegate::registerObservers() {
 }
 
 int AppDelegate::applicationShouldTerminate() {
-    std::size_t downloading = 0;
-    {
-        std::lock_guard lock(tableMutex_);
-        downloading = static_cast<std::size_t>(
-            std::count_if(dlstts_.begin(), dlstts_.end(), [](const PlistValue& row) {
-                return row.stringFor(key::kStatus) == status::kDownloading;
-            }));
-    }
-    if (downloading == 0) return 1;
-    const int answer = platform_.alerts.runModal(Alert::legacy(
+    if (dlstts_.countWithStatus(status::kDownloading) == 0) return 1;
+    const int answer = platform_.alerts.runModal(Alert::withDefaultAlternateOther(
         "Kestrova", "終了", "キャンセル", "",
         "ダウンロードが完了していないアイテムがあります。\nこのまま終了しますか？"));
     return answer == Alert::kAlternateReturn ? 0 : 1;
@@ -199,15 +148,8 @@ void AppDelegate::applicationWillTerminate() {
     platform_.runLoop.removeTimer(statusTimer_);
     platform_.runLoop.removeTimer(scanTimer_);
 
-    {
-        std::lock_guard lock(listsMutex_);
-        setDownloadListLocked(std::nullopt);
-        eplst_.reset();
-    }
-    {
-        std::lock_guard lock(tableMutex_);
-        dlstts_.clear();
-    }
+    lists_.clear();
+    dlstts_.clear();
     scanThread_.wait();
     autoDownloadSystem_.reset();
     adminSystemStatusBar_.reset();
@@ -217,7 +159,7 @@ void AppDelegate::applicationWillTerminate() {
 }
 
 void AppDelegate::updateSystemStatusBarMenu() {
-    if (adminSystemStatusBar_) adminSystemStatusBar_->setDownloadStatus(downloadStatusTable());
+    if (adminSystemStatusBar_) adminSystemStatusBar_->setDownloadStatus(dlstts_.snapshot());
 }
 
 void AppDelegate::getDownloadRequest(const PlistValue& object) {
@@ -232,9 +174,9 @@ void AppDelegate::getDownloadRequest(const PlistValue& object) {
     const bool automatic = request.find(key::kTitle) != nullptr;
     if (HttpUrl::isHttps(url)) {
         if (!automatic) {
-            platform_.alerts.runModal(Alert::withButtons(
-                "Kestrova エラー", "https 通信には対応しておりません。", {"OK"},
-                Alert::Style::Warning));
+            platform_.alerts.runModal(Alert::withButtonList("Kestrova エラー",
+                                                            "https 通信には対応しておりません。",
+                                                            {"OK"}, Alert::Style::Warning));
         }
         return;
     }
@@ -243,20 +185,7 @@ void AppDelegate::getDownloadRequest(const PlistValue& object) {
         return;
     }
     addOperation(std::make_shared<FileDownload_Auto>(
-        platform_, url, completedAutomaticRequest(std::move(request)), episodeClaims_));
-}
-
-// The request with every entry of the first download-list record of the same title added, the
-// record's values replacing the request's.
-PlistValue AppDelegate::completedAutomaticRequest(PlistValue request) const {
-    const std::string title = request.stringFor(key::kTitle);
-    std::lock_guard lock(listsMutex_);
-    const auto found = titleIndex_.find(title);
-    if (!dlst_ || found == titleIndex_.end()) return request;
-    if (const auto* entries = (*dlst_->asArray())[found->second].asDictionary()) {
-        for (const auto& [k, v] : *entries) request.asDictionary()->insert_or_assign(k, v);
-    }
-    return request;
+        platform_, url, lists_.completedRequest(std::move(request)), episodeClaims_));
 }
 
 void AppDelegate::addOperation(std::shared_ptr<Operation> operation) {
@@ -269,39 +198,16 @@ void AppDelegate::observeValueForKeyPath(const std::string& keyPath, Operation& 
     object.removeObserver(this, keyPath);
 }
 
-void AppDelegate::getDownloadStatus(const PlistValue& object) {
-    if (!object.isDictionary()) return;
-    std::lock_guard lock(tableMutex_);
-    if (object.stringFor(key::kStatus) == status::kSetup) {
-        dlstts_.push_back(object);
-        return;
-    }
-    const std::string id = object.stringFor(key::kId);
-    for (auto& row : dlstts_) {
-        if (row.stringFor(key::kId) == id) {
-            row = object;
-            return;
-        }
-    }
-}
+void AppDelegate::getDownloadStatus(const PlistValue& object) { dlstts_.apply(object); }
 
-void AppDelegate::deleteCompletedStatus(const PlistValue& /*object*/) {
-    std::lock_guard lock(tableMutex_);
-    std::erase_if(dlstts_, [](const PlistValue& row) {
-        const std::string s = row.stringFor(key::kStatus);
-        return s != status::kSetup && s != status::kDownloading;
-    });
-}
+void AppDelegate::deleteCompletedStatus(const PlistValue& /*object*/) { dlstts_.deleteCompleted(); }
 
 void AppDelegate::getAutoDownloadComplete(const PlistValue& object) {
     const std::string* file = object.asString();
     if (file == nullptr || !autoDownloadSystem_) return;
-    // Read, compute and replace under one lock so that two episodes finishing at once are
-    // both recorded.
-    std::lock_guard lock(listsMutex_);
-    const PlistValue current = eplst_.value_or(PlistValue::dictionary());
-    eplst_ = autoDownloadSystem_->eplstManager(*file, current, dlst_.value_or(PlistValue::array()));
-    platform_.defaults.setObject(*eplst_, defaultsKey::kDownloadedEpisodeList);
+    lists_.updateEpisodeList([&](const PlistValue& current, const PlistValue& downloadList) {
+        return autoDownloadSystem_->eplstManager(*file, current, downloadList);
+    });
 }
 
 void AppDelegate::updateDefaults_saveLogFile(const PlistValue& object) {
@@ -331,14 +237,10 @@ void AppDelegate::updateDefaults_dlst(const PlistValue& object) {
         platform_.log.log("AppDelegate -> Ignored Download List: not a list.");
         return;
     }
-    {
-        std::lock_guard lock(listsMutex_);
-        setDownloadListLocked(object);
-    }
-    platform_.defaults.setObject(object, defaultsKey::kAutoDownloadList);
+    lists_.setDownloadList(object);
     if (adminSystemStatusBar_) {
         adminSystemStatusBar_->updateAutoDownloadSystemMenu(useAutoDownloadSystem_, object,
-                                                            episodeList());
+                                                            lists_.episodeList());
     }
 }
 
@@ -347,36 +249,19 @@ void AppDelegate::updateDefaults_eplst(const PlistValue& object) {
         platform_.log.log("AppDelegate -> Ignored Episode List: not a record.");
         return;
     }
-    std::lock_guard lock(listsMutex_);
-    eplst_ = object;
-    platform_.defaults.setObject(object, defaultsKey::kDownloadedEpisodeList);
+    lists_.setEpisodeList(object);
 }
 
 void AppDelegate::startAutoDownloadSystem() {
     if (!autoDownloadSystem_ || platform_.shutdown.isCancelled()) return;
     activityLog_.applySizeRule(platform_.log);
     // The scan works on its own copies: a list replaced during the scan does not reach it.
-    const bool started = scanThread_.start(
-        [system = autoDownloadSystem_.get(), site = platform_.config.siteURL,
-         list = downloadList(), episodes = episodeList()] {
+    const bool started =
+        scanThread_.start([system = autoDownloadSystem_.get(), site = platform_.config.siteURL,
+                           list = lists_.downloadList(), episodes = lists_.episodeList()] {
             system->analyzeWithURL(site, list, episodes);
         });
     if (!started) platform_.log.log("AutoDownloadSystem -> Previous Scan Still Running.");
-}
-
-std::vector<PlistValue> AppDelegate::downloadStatusTable() const {
-    std::lock_guard lock(tableMutex_);
-    return dlstts_;
-}
-
-std::optional<PlistValue> AppDelegate::downloadList() const {
-    std::lock_guard lock(listsMutex_);
-    return dlst_;
-}
-
-std::optional<PlistValue> AppDelegate::episodeList() const {
-    std::lock_guard lock(listsMutex_);
-    return eplst_;
 }
 
 }  // namespace kestrova

@@ -2,19 +2,17 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
-#include <optional>
 #include <string>
-#include <unordered_map>
-#include <vector>
 
 #include "app/ActivityLog.h"
+#include "app/DownloadStatusTable.h"
 #include "app/ScanThread.h"
+#include "app/StoredLists.h"
 #include "platform/Application.h"
-#include "platform/KeyValueObserver.h"
 #include "platform/PlatformServices.h"
-#include "platform/PlistValue.h"
 #include "platform/RunLoop.h"
+#include "platform/plist/PlistValue.h"
+#include "platform/runtime/KeyValueObserver.h"
 
 namespace kestrova {
 
@@ -29,9 +27,10 @@ class OperationQueue;
 // reports fill the download status table that the menu shows, finished episodes are recorded).
 //
 // Notification handlers run on the main thread except getDownloadStatus and
-// getAutoDownloadComplete, which run on the download operations' threads; the status table and
-// the lists are therefore guarded by locks. Scans run on a thread of their own (ScanThread) with
-// copies of the lists; quitting stops them.
+// getAutoDownloadComplete, which run on the download operations' threads: the status table and
+// the lists are kept by classes of their own (DownloadStatusTable, StoredLists), each with its
+// lock. Scans run on a thread of their own (ScanThread) with copies of the lists; quitting stops
+// them.
 class AppDelegate : public ApplicationDelegate, public KeyValueObserver {
 public:
     explicit AppDelegate(const PlatformServices& platform);
@@ -55,23 +54,11 @@ public:
     void updateDefaults_eplst(const PlistValue& object);
     void startAutoDownloadSystem();
 
-    // Snapshots of the state, for the menu refresh and for tests.
-    std::vector<PlistValue> downloadStatusTable() const;
-    std::optional<PlistValue> downloadList() const;
-    std::optional<PlistValue> episodeList() const;
-    bool saveLogFile() const { return saveLogFile_; }
-    bool saveDebugLog() const { return saveDebugLog_; }
-    bool useAutoDownloadSystem() const { return useAutoDownloadSystem_; }
-    OperationQueue* queue() const { return queue_.get(); }
-
 private:
     void loadSettings(const PlistValue& shippedList, const PlistValue& shippedEpisodes);
-    void pruneEpisodeList(const PlistValue& shippedEpisodes);
     void removeUnfinishedDownloads();
-    void setDownloadListLocked(std::optional<PlistValue> list);
     void registerObservers();
     void addOperation(std::shared_ptr<Operation> operation);
-    PlistValue completedAutomaticRequest(PlistValue request) const;
 
     const PlatformServices& platform_;
     ActivityLog activityLog_;
@@ -86,13 +73,8 @@ private:
     bool saveDebugLog_ = false;
     bool useAutoDownloadSystem_ = false;
 
-    mutable std::mutex listsMutex_;  // dlst_, titleIndex_ and eplst_
-    std::optional<PlistValue> dlst_;
-    std::unordered_map<std::string, std::size_t> titleIndex_;  // first record of each title
-    std::optional<PlistValue> eplst_;
-
-    mutable std::mutex tableMutex_;  // dlstts_
-    std::vector<PlistValue> dlstts_;
+    StoredLists lists_;           // dlst and eplst
+    DownloadStatusTable dlstts_;  // the download status table
 
     // Declared after the system it runs, so that it is waited for before that goes.
     ScanThread scanThread_;

@@ -10,14 +10,15 @@
 #include <string>
 
 #include "app/AppDelegate.h"
-#include "app/ProcessPlatform.h"
-#include "platform/Bundle.h"
-#include "platform/Files.h"
 #include "platform/RunLoop.h"
-#include "platform/SignalWatcher.h"
-#include "platform/SingleInstanceLock.h"
-#include "platform/StderrLog.h"
 #include "platform/headless/HeadlessBackend.h"
+#include "platform/plist/Bundle.h"
+#include "platform/runtime/ProcessPlatform.h"
+#include "platform/runtime/SignalWatcher.h"
+#include "platform/system/Environment.h"
+#include "platform/system/Files.h"
+#include "platform/system/SingleInstanceLock.h"
+#include "platform/system/StderrLog.h"
 #ifdef KESTROVA_HAVE_QT
 #include "platform/qt/QtBackend.h"
 #endif
@@ -46,14 +47,12 @@ struct CurlGlobal {
 };
 
 [[maybe_unused]] bool displayAvailable() {
-    auto set = [](const char* name) {
-        const char* v = std::getenv(name);
-        return v != nullptr && *v != '\0';
-    };
-    return set("DISPLAY") || set("WAYLAND_DISPLAY");
+    using kestrova::Environment;
+    return Environment::value("DISPLAY") || Environment::value("WAYLAND_DISPLAY");
 }
 
-int runKestrova(kestrova::Backend& backend, kestrova::SystemLog& log, const kestrova::Files& files) {
+int runKestrova(kestrova::Backend& backend, kestrova::SystemLog& log,
+                const kestrova::Files& files) {
     using namespace kestrova;
     ProcessPlatform platform(backend, log, files);
     Application& application = platform.application();

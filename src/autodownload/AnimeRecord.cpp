@@ -1,7 +1,7 @@
 #include "autodownload/AnimeRecord.h"
 
-#include "app/Notifications.h"
-#include "platform/TextUtil.h"
+#include "messages/Notifications.h"
+#include "platform/text/TextUtil.h"
 
 namespace kestrova {
 

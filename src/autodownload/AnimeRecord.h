@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/PlistValue.h"
+#include "platform/plist/PlistValue.h"
 
 namespace kestrova {
 

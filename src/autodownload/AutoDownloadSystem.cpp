@@ -3,16 +3,16 @@
 #include <cstdint>
 #include <unordered_map>
 
-#include "app/Notifications.h"
 #include "autodownload/AnimeRecord.h"
 #include "autodownload/EpisodePageAnalysis.h"
 #include "autodownload/RankingSection.h"
-#include "platform/Cancellation.h"
-#include "platform/NotificationCenter.h"
-#include "platform/PageFetch.h"
+#include "messages/Notifications.h"
 #include "platform/RunLoop.h"
 #include "platform/SystemLog.h"
-#include "platform/TextUtil.h"
+#include "platform/net/PageFetch.h"
+#include "platform/runtime/Cancellation.h"
+#include "platform/runtime/NotificationCenter.h"
+#include "platform/text/TextUtil.h"
 
 namespace kestrova {
 namespace {
@@ -53,7 +53,8 @@ void AutoDownloadSystem::log(const std::string& event) const {
 // Observers of the scan's notifications (the coordinator, the menu) live on the main thread.
 void AutoDownloadSystem::postOnMainThread(const char* name, PlistValue object) const {
     NotificationCenter& center = platform_.center;
-    platform_.runLoop.post([&center, name, object = std::move(object)] { center.post(name, object); });
+    platform_.runLoop.post(
+        [&center, name, object = std::move(object)] { center.post(name, object); });
 }
 
 bool AutoDownloadSystem::stopping() const { return platform_.shutdown.isCancelled(); }
@@ -255,7 +256,8 @@ PlistValue AutoDownloadSystem::mergeList(const PlistValue& fetched,
     std::unordered_map<std::string_view, const PlistValue*> storedByTitle;
     for (const PlistValue& storedRecord : *known) {
         const PlistValue* title = storedRecord.find(key::kTitle);
-        if (title != nullptr && title->isString()) storedByTitle.emplace(*title->asString(), &storedRecord);
+        if (title != nullptr && title->isString())
+            storedByTitle.emplace(*title->asString(), &storedRecord);
     }
     for (PlistValue& record : *records) {
         PlistValue::Dictionary* entries = record.asDictionary();

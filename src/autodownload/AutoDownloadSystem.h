@@ -6,7 +6,7 @@
 #include <string>
 
 #include "platform/PlatformServices.h"
-#include "platform/PlistValue.h"
+#include "platform/plist/PlistValue.h"
 
 namespace kestrova {
 

@@ -2,8 +2,8 @@
 
 #include <optional>
 
-#include "platform/HttpUrl.h"
-#include "platform/TextUtil.h"
+#include "platform/net/HttpUrl.h"
+#include "platform/text/TextUtil.h"
 
 namespace kestrova {
 namespace {

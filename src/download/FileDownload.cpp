@@ -3,13 +3,13 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "app/Notifications.h"
+#include "messages/Notifications.h"
 #include "platform/BannerService.h"
-#include "platform/Files.h"
-#include "platform/NotificationCenter.h"
-#include "platform/PlistValue.h"
 #include "platform/SystemLog.h"
-#include "platform/TextUtil.h"
+#include "platform/plist/PlistValue.h"
+#include "platform/runtime/NotificationCenter.h"
+#include "platform/system/Files.h"
+#include "platform/text/TextUtil.h"
 
 namespace kestrova {
 namespace {
@@ -240,16 +240,6 @@ void FileDownload::postStatus(const std::string& percentage, const char* status)
                               {key::kPercentage, PlistValue::string(percentage)},
                               {key::kStatus, PlistValue::string(status)},
                           }));
-}
-
-std::string FileDownload::fileName() const {
-    std::lock_guard lock(lock_);
-    return fileName_;
-}
-
-std::string FileDownload::filePath() const {
-    std::lock_guard lock(lock_);
-    return filePath_;
 }
 
 }  // namespace kestrova

@@ -8,9 +8,9 @@
 #include <string>
 #include <utility>
 
-#include "platform/Operation.h"
 #include "platform/PlatformServices.h"
-#include "platform/UrlTransfer.h"
+#include "platform/net/UrlTransfer.h"
+#include "platform/runtime/Operation.h"
 
 namespace kestrova {
 
@@ -38,10 +38,6 @@ public:
 
     void start() override;
     void cancel() override;
-
-    // Read by tests and the coordinator's log; stable once the operation has finished.
-    std::string fileName() const;
-    std::string filePath() const;
 
 protected:
     // For FileDownload_Auto: no id, no banner, no "Init" log line.

@@ -6,12 +6,12 @@
 #include <filesystem>
 #include <limits>
 
-#include "app/Notifications.h"
-#include "platform/DownloadFileName.h"
-#include "platform/Files.h"
-#include "platform/NotificationCenter.h"
+#include "messages/Notifications.h"
 #include "platform/SystemLog.h"
-#include "platform/TextUtil.h"
+#include "platform/net/DownloadFileName.h"
+#include "platform/runtime/NotificationCenter.h"
+#include "platform/system/Files.h"
+#include "platform/text/TextUtil.h"
 
 namespace kestrova {
 namespace {

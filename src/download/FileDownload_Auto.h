@@ -6,7 +6,7 @@
 
 #include "download/EpisodeClaims.h"
 #include "download/FileDownload.h"
-#include "platform/PlistValue.h"
+#include "platform/plist/PlistValue.h"
 
 namespace kestrova {
 
@@ -34,6 +34,7 @@ public:
     // The observer of "autoDownloadComplete": cancels this source when the name is its own.
     void checkAutoDownloadStatus(const PlistValue& object);
 
+    // The size mark in MiB: a file must be above it to win.
     std::int64_t fileSizeHD() const { return fileSizeHD_; }
 
 protected:

@@ -2,19 +2,19 @@
 
 namespace kestrova {
 
-Alert Alert::legacy(std::string messageText, std::string defaultButton,
-                    std::string alternateButton, std::string otherButton,
-                    std::string informativeText) {
+Alert Alert::withDefaultAlternateOther(std::string messageText, std::string defaultButton,
+                                       std::string alternateButton, std::string otherButton,
+                                       std::string informativeText) {
     Alert alert;
-    alert.legacyForm = true;
+    alert.shape = Shape::DefaultAlternateOther;
     alert.messageText = std::move(messageText);
     alert.informativeText = std::move(informativeText);
     alert.buttons = {std::move(defaultButton), std::move(alternateButton), std::move(otherButton)};
     return alert;
 }
 
-Alert Alert::withButtons(std::string messageText, std::string informativeText,
-                         std::vector<std::string> buttons, Style style) {
+Alert Alert::withButtonList(std::string messageText, std::string informativeText,
+                            std::vector<std::string> buttons, Style style) {
     Alert alert;
     alert.messageText = std::move(messageText);
     alert.informativeText = std::move(informativeText);
@@ -24,7 +24,7 @@ Alert Alert::withButtons(std::string messageText, std::string informativeText,
 }
 
 int Alert::returnCodeFor(std::size_t index) const {
-    if (legacyForm) {
+    if (shape == Shape::DefaultAlternateOther) {
         static constexpr int kCodes[] = {kDefaultReturn, kAlternateReturn, kOtherReturn};
         return index < 3 ? kCodes[index] : kOtherReturn;
     }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/Configuration.h"
+#include "platform/system/Configuration.h"
 
 namespace kestrova {
 

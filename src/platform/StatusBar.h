@@ -3,8 +3,8 @@
 #include <memory>
 #include <string>
 
-#include "platform/Menu.h"
-#include "platform/MenuChangeSignal.h"
+#include "platform/menu/Menu.h"
+#include "platform/menu/MenuChangeSignal.h"
 
 namespace kestrova {
 

@@ -2,17 +2,17 @@
 
 #include <algorithm>
 
-#include "app/Notifications.h"
+#include "messages/Notifications.h"
 #include "platform/Alert.h"
 #include "platform/Application.h"
-#include "platform/Bundle.h"
 #include "platform/LoginItems.h"
-#include "platform/NotificationCenter.h"
-#include "platform/PageFetch.h"
 #include "platform/Pasteboard.h"
 #include "platform/SystemLog.h"
-#include "platform/TextUtil.h"
 #include "platform/Workspace.h"
+#include "platform/net/PageFetch.h"
+#include "platform/plist/Bundle.h"
+#include "platform/runtime/NotificationCenter.h"
+#include "platform/text/TextUtil.h"
 #include "statusbar/DownloadProgressMenu.h"
 #include "statusbar/PasteboardAddress.h"
 #include "statusbar/ReleasePage.h"
@@ -182,7 +182,7 @@ void AdminSystemStatusBar::menuFunctionDownload() {
                               PlistValue::dictionary({{key::kURL, PlistValue::string(*text)}}));
         return;
     }
-    platform_.alerts.runModal(Alert::legacy(
+    platform_.alerts.runModal(Alert::withDefaultAlternateOther(
         "Kestrova", "OK", "", "", "ペーストボードにダウンロード可能なURLが見つかりません。"));
 }
 
@@ -202,9 +202,9 @@ void AdminSystemStatusBar::switchSaveLogFile(MenuItem& item) {
 void AdminSystemStatusBar::switchSaveDebugLog(MenuItem& item) {
     postSwitch(item, notification::kUpdateSaveDebugLog);
     // debug_ stays as it was: this object's logging follows the setting after a restart.
-    platform_.alerts.runModal(Alert::withButtons("Kestrova",
-                                                 "この設定は Kestrova の再起動後に有効になります。",
-                                                 {"OK"}, Alert::Style::Warning));
+    platform_.alerts.runModal(
+        Alert::withButtonList("Kestrova", "この設定は Kestrova の再起動後に有効になります。",
+                              {"OK"}, Alert::Style::Warning));
 }
 
 // Auto-download submenu -------------------------------------------------------------------------
@@ -256,7 +256,7 @@ void AdminSystemStatusBar::switchAnimeAutoDownload(MenuItem& item) {
     }
     // The lock is tested first: a locked title can be switched neither off nor on.
     if (const PlistValue* lock = record->find(key::kLock); lock != nullptr && lock->isTrue()) {
-        platform_.alerts.runModal(Alert::withButtons(
+        platform_.alerts.runModal(Alert::withButtonList(
             "Kestrova エラー", "このアニメのダウンロードを無効化することはできません。", {"OK"},
             Alert::Style::Warning));
         return;
@@ -319,20 +319,20 @@ void AdminSystemStatusBar::checkUpdateRelease() {
     AlertService& alerts = platform_.alerts;
     if (!version) {
         // Neither a page nor a version in it: say so rather than announce a version "()".
-        alerts.runModal(
-            Alert::legacy("Kestrova", "OK", "", "", "アップデートの確認に失敗しました。"));
+        alerts.runModal(Alert::withDefaultAlternateOther("Kestrova", "OK", "", "",
+                                                         "アップデートの確認に失敗しました。"));
         return;
     }
     if (*version == running) {
-        alerts.runModal(
-            Alert::legacy("Kestrova", "OK", "", "",
-                          "このバージョンの Kestrova (v" + running + ") は最新バージョンです。"));
+        alerts.runModal(Alert::withDefaultAlternateOther(
+            "Kestrova", "OK", "", "",
+            "このバージョンの Kestrova (v" + running + ") は最新バージョンです。"));
         return;
     }
-    const int answer = alerts.runModal(
-        Alert::legacy("Kestrova", "はい", "いいえ", "",
-                      "最新のバージョンの Kestrova (v" + *version +
-                          ") が見つかりました。\nダウンロードページを開きますか？"));
+    const int answer = alerts.runModal(Alert::withDefaultAlternateOther(
+        "Kestrova", "はい", "いいえ", "",
+        "最新のバージョンの Kestrova (v" + *version +
+            ") が見つかりました。\nダウンロードページを開きますか？"));
     if (answer == Alert::kDefaultReturn) platform_.workspace.openURL(address);
 }
 

@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/Menu.h"
-#include "platform/MenuItem.h"
 #include "platform/PlatformServices.h"
-#include "platform/PlistValue.h"
 #include "platform/StatusBar.h"
+#include "platform/menu/Menu.h"
+#include "platform/menu/MenuItem.h"
+#include "platform/plist/PlistValue.h"
 
 namespace kestrova {
 
@@ -56,13 +56,6 @@ public:
     void disableLoginItem();
 
     void checkUpdateRelease();
-
-    const std::shared_ptr<StatusItem>& statusItem() const { return sbItem_; }
-    const std::shared_ptr<Menu>& mainMenu() const { return sbMenu_; }
-    const std::shared_ptr<Menu>& autoDownloadMenu() const { return adsMenu_; }
-    std::int64_t numberOfMenuDefaultItems() const { return numberOfMenuDefaultItems_; }
-    const std::optional<PlistValue>& downloadList() const { return dlst_; }
-    bool debug() const { return debug_; }
 
 private:
     using Command = void (AdminSystemStatusBar::*)();

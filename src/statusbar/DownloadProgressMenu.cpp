@@ -4,8 +4,8 @@
 #include <set>
 #include <string>
 
-#include "app/Notifications.h"
-#include "platform/TextUtil.h"
+#include "messages/Notifications.h"
+#include "platform/text/TextUtil.h"
 
 namespace kestrova {
 namespace {

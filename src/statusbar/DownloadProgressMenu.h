@@ -3,8 +3,8 @@
 #include <cstddef>
 #include <vector>
 
-#include "platform/Menu.h"
-#include "platform/PlistValue.h"
+#include "platform/menu/Menu.h"
+#include "platform/plist/PlistValue.h"
 
 namespace kestrova {
 

@@ -3,9 +3,9 @@
 #include <chrono>
 #include <string>
 
-#include "app/Notifications.h"
-#include "platform/NotificationCenter.h"
+#include "messages/Notifications.h"
 #include "platform/Pasteboard.h"
+#include "platform/runtime/NotificationCenter.h"
 #include "statusbar/PasteboardAddress.h"
 
 namespace kestrova {

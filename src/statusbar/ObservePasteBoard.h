@@ -29,13 +29,11 @@ public:
     // Tests the pasteboard's text and posts the answer.
     void pasteboardChanged(Pasteboard& pasteboard);
 
+private:
     // The pasteboard's change count at the last look.
     std::int64_t changeCount() const { return changeCount_; }
     void setChangeCount(std::int64_t changeCount) { changeCount_ = changeCount; }
-    // The answer of the last test.
-    bool downloadable() const { return downloadable_; }
 
-private:
     const PlatformServices& platform_;
     bool downloadable_ = false;
     std::int64_t changeCount_ = 0;

@@ -1,6 +1,6 @@
 #include "statusbar/PasteboardAddress.h"
 
-#include "platform/TextUtil.h"
+#include "platform/text/TextUtil.h"
 
 namespace kestrova {
 

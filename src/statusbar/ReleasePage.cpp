@@ -1,6 +1,6 @@
 #include "statusbar/ReleasePage.h"
 
-#include "platform/TextUtil.h"
+#include "platform/text/TextUtil.h"
 
 namespace kestrova {
 namespace {

@@ -3,7 +3,7 @@
 #include <fstream>
 
 #include "app/ActivityLog.h"
-#include "platform/Files.h"
+#include "platform/system/Files.h"
 #include "support/ParamName.h"
 #include "support/RecordingLog.h"
 #include "support/TempDir.h"

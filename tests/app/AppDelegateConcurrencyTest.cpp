@@ -2,6 +2,7 @@
 // (also run under ThreadSanitizer).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
@@ -10,6 +11,8 @@
 
 #include "app/AppDelegate.h"
 #include "fixtures/LoopbackServer.h"
+#include "platform/StatusBar.h"
+#include "platform/menu/MenuItem.h"
 #include "support/TestPlatform.h"
 #include "support/Wait.h"
 
@@ -18,7 +21,7 @@ namespace {
 
 TEST(AppDelegateConcurrency, EpisodesFinishingAtOnceAreAllRecorded) {
     test::TestPlatform platform;
-    platform.defaults->setObject(
+    platform.defaults.setObject(
         PlistValue::array({PlistValue::dictionary({{"title", PlistValue::string("Foo")}}),
                            PlistValue::dictionary({{"title", PlistValue::string("Bar")}})}),
         "autoDownloadList");
@@ -35,9 +38,9 @@ TEST(AppDelegateConcurrency, EpisodesFinishingAtOnceAreAllRecorded) {
             }
         });
     }
-    // The main thread reads the lists and the table meanwhile, as menus and scans do.
+    // The main thread reads the lists and the table meanwhile, as scans and the menu do.
     for (int i = 0; i < 50; ++i) {
-        (void)delegate.episodeList();
+        delegate.startAutoDownloadSystem();
         delegate.updateSystemStatusBarMenu();
     }
     for (auto& t : finishing) t.join();
@@ -66,7 +69,7 @@ TEST(AppDelegateConcurrency, StatusReportsFromManyThreadsWhileTheMenuReadsAndDel
     for (int t = 0; t < 4; ++t) {
         operations.emplace_back([&, t] {
             for (int i = 0; i < 25; ++i) {
-                const int id = t * 100 + i;
+                const int id = t * 100 + i + 1;
                 platform.center.post("downloadStatus", report(id, "setup"));
                 platform.center.post("downloadStatus", report(id, "downloading"));
                 platform.center.post("downloadStatus", report(id, "downloading"));
@@ -78,8 +81,11 @@ TEST(AppDelegateConcurrency, StatusReportsFromManyThreadsWhileTheMenuReadsAndDel
         platform.center.post("deleteCompletedItem");
     }
     for (auto& t : operations) t.join();
-    // Running rows survive every delete command.
-    EXPECT_EQ(delegate.downloadStatusTable().size(), 100u);
+    // Running rows survive every delete command: the menu shows all of them.
+    delegate.updateSystemStatusBarMenu();
+    const auto& items = platform.statusBar.items().front()->menu()->items();
+    EXPECT_EQ(std::count_if(items.begin(), items.end(), [](const auto& i) { return i->tag() > 0; }),
+              100);
     delegate.applicationWillTerminate();
 }
 

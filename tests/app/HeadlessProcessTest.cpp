@@ -9,7 +9,7 @@
 #include <map>
 
 #include "fixtures/LoopbackServer.h"
-#include "platform/Files.h"
+#include "platform/system/Files.h"
 #include "support/ChildProcess.h"
 #include "support/TempDir.h"
 #include "support/Wait.h"

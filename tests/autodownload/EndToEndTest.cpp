@@ -11,7 +11,7 @@
 #include <sstream>
 
 #include "fixtures/FixtureSite.h"
-#include "platform/PlistIO.h"
+#include "platform/plist/PlistIO.h"
 #include "support/ChildProcess.h"
 #include "support/ParamName.h"
 #include "support/TempDir.h"

@@ -10,9 +10,9 @@
 #include <thread>
 
 #include "fixtures/LoopbackServer.h"
-#include "platform/Cancellation.h"
-#include "platform/PageFetch.h"
-#include "platform/PlistIO.h"
+#include "platform/net/PageFetch.h"
+#include "platform/plist/PlistIO.h"
+#include "platform/runtime/Cancellation.h"
 #include "support/ParamName.h"
 #include "support/Wait.h"
 

@@ -2,10 +2,10 @@
 // episode pages, and the exact log lines and posts they produce.
 #include <gtest/gtest.h>
 
-#include "app/Notifications.h"
 #include "autodownload/AutoDownloadSystem.h"
 #include "download/NotificationRecorder.h"
 #include "fixtures/FixtureSite.h"
+#include "messages/Notifications.h"
 #include "support/TestPlatform.h"
 
 namespace kestrova {

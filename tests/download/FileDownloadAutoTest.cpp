@@ -2,10 +2,10 @@
 // at the response and at the end, and the files a win leaves.
 #include <gtest/gtest.h>
 
-#include "app/Notifications.h"
 #include "download/FileDownload_Auto.h"
 #include "download/NotificationRecorder.h"
 #include "download/TestFiles.h"
+#include "messages/Notifications.h"
 #include "support/DownloadServer.h"
 #include "support/ParamName.h"
 #include "support/TestPlatform.h"
@@ -136,7 +136,7 @@ TEST_P(FileDownloadAutoEdgeTest, EndsAsTheSizeDecides) {
     if (row.ending == Ending::Refused || row.ending == Ending::Failed) {
         EXPECT_EQ(server.requestCount("/video.mp4"), 1u);
     }
-    EXPECT_TRUE(platform.banners.delivered().empty());
+    EXPECT_TRUE(platform.banners().empty());
 }
 
 // "time" 1: a threshold of 5 MiB.

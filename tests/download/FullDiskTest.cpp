@@ -3,11 +3,11 @@
 // disk fails at the write that finds it full. Runs as root only (CI does), skips otherwise.
 #include <gtest/gtest.h>
 
-#include "app/Notifications.h"
 #include "download/FileDownload.h"
 #include "download/FileDownload_Auto.h"
 #include "download/NotificationRecorder.h"
 #include "download/TestFiles.h"
+#include "messages/Notifications.h"
 #include "support/DownloadServer.h"
 #include "support/TestPlatform.h"
 #include "support/TmpfsMount.h"
@@ -44,8 +44,7 @@ TEST_F(FullDiskTest, ManualDownloadLongerThanTheFreeSpaceFailsWithoutAFile) {
     downloadManually("/big.bin");
     EXPECT_EQ(records.strings(key::kStatus), std::vector<std::string>{status::kError});
     EXPECT_EQ(records.strings(key::kName), std::vector<std::string>{"big.bin"});
-    EXPECT_EQ(platform.banners.delivered(),
-              (std::vector<Banner>{{"ダウンロード エラー", "big.bin"}}));
+    EXPECT_EQ(platform.banners(), (std::vector<Banner>{{"ダウンロード エラー", "big.bin"}}));
     EXPECT_EQ(platform.log.linesStartingWith("FileDownload -> Not Enough Space"),
               std::vector<std::string>{"FileDownload -> Not Enough Space: big.bin"});
     EXPECT_EQ(test::fileNamesIn(platform.files.downloadsDirectory()), std::vector<std::string>{});
@@ -81,8 +80,7 @@ TEST_F(FullDiskTest, BodyWithoutLengthThatFillsTheDiskFailsAndIsRemoved) {
     ASSERT_GE(statuses.size(), 2u);
     EXPECT_EQ(statuses.front(), status::kSetup);
     EXPECT_EQ(statuses.back(), status::kError);
-    EXPECT_EQ(platform.banners.delivered(),
-              (std::vector<Banner>{{"ダウンロード エラー", "stream.bin"}}));
+    EXPECT_EQ(platform.banners(), (std::vector<Banner>{{"ダウンロード エラー", "stream.bin"}}));
     EXPECT_EQ(test::fileNamesIn(platform.files.downloadsDirectory()), std::vector<std::string>{});
 }
 

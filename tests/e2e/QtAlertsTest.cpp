@@ -88,13 +88,16 @@ struct AnswerRow {
     int expected;
 };
 
-const Alert kQuitAlert = Alert::legacy("Kestrova", "終了", "キャンセル", "",
-                                       "ダウンロードが完了していないアイテムがあります。\n"
-                                       "このまま終了しますか？");
-const Alert kThreeButtons = Alert::legacy("Kestrova", "はい", "いいえ", "後で", "<b>x</b>");
-const Alert kOk = Alert::legacy("Kestrova", "OK", "", "", "最新バージョンです。");
+const Alert kQuitAlert =
+    Alert::withDefaultAlternateOther("Kestrova", "終了", "キャンセル", "",
+                                     "ダウンロードが完了していないアイテムがあります。\n"
+                                     "このまま終了しますか？");
+const Alert kThreeButtons =
+    Alert::withDefaultAlternateOther("Kestrova", "はい", "いいえ", "後で", "<b>x</b>");
+const Alert kOk =
+    Alert::withDefaultAlternateOther("Kestrova", "OK", "", "", "最新バージョンです。");
 const Alert kTwoAdded =
-    Alert::withButtons("Kestrova", "text", {"OK", "Cancel"}, Alert::Style::Warning);
+    Alert::withButtonList("Kestrova", "text", {"OK", "Cancel"}, Alert::Style::Warning);
 
 class QtAlertsAnswerTest : public ::testing::TestWithParam<AnswerRow> {};
 
@@ -137,7 +140,7 @@ TEST(QtAlertsTest, ShowsTheTextsAsGivenWithTheStylesIcon) {
 
     AlertDriver second({"OK"}, modal);
     alerts.runModal(
-        Alert::withButtons("Kestrova エラー", "x", {"OK"}, Alert::Style::Informational));
+        Alert::withButtonList("Kestrova エラー", "x", {"OK"}, Alert::Style::Informational));
     ASSERT_TRUE(second.seen.has_value());
     EXPECT_EQ(second.seen->icon, QMessageBox::Information);
     EXPECT_EQ(second.seen->buttons, (std::vector<QString>{"OK"}));

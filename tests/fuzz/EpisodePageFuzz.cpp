@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "autodownload/EpisodePageAnalysis.h"
-#include "platform/HttpUrl.h"
+#include "platform/net/HttpUrl.h"
 
 namespace {
 
@@ -23,8 +23,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using kestrova::PlistValue;
     const std::string_view page(reinterpret_cast<const char*>(data), size);
     // Episodes 1 and 3 are recorded, as a stored episode record would say.
-    const PlistValue flags = PlistValue::array({PlistValue::boolean(false), PlistValue::boolean(true),
-                                                PlistValue::integer(1), PlistValue::boolean(true)});
+    const PlistValue flags =
+        PlistValue::array({PlistValue::boolean(false), PlistValue::boolean(true),
+                           PlistValue::integer(1), PlistValue::boolean(true)});
     const auto result = EpisodePageAnalysis::analyze(page, "Foo", &flags);
     using Outcome = EpisodePageAnalysis::Outcome;
     check(result.outcome == Outcome::NewEpisode || result.sources.empty());

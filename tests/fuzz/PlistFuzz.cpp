@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/PlistIO.h"
+#include "platform/plist/PlistIO.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/Application.h"
-#include "platform/PlainRunLoop.h"
+#include "platform/headless/PlainRunLoop.h"
 
 namespace kestrova {
 namespace {

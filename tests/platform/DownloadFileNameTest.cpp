@@ -1,8 +1,8 @@
 // The file names a server can make Kestrova write: always a plain name inside the folder.
 #include <gtest/gtest.h>
 
-#include "platform/DownloadFileName.h"
-#include "platform/TextUtil.h"
+#include "platform/net/DownloadFileName.h"
+#include "platform/text/TextUtil.h"
 #include "support/ParamName.h"
 
 namespace kestrova {

@@ -1,10 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "support/ParamName.h"
-
 #include <fstream>
 
-#include "platform/Files.h"
+#include "platform/system/Files.h"
+#include "support/ParamName.h"
 #include "support/TempDir.h"
 
 namespace kestrova {

@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/NotificationCenter.h"
+#include "platform/runtime/NotificationCenter.h"
 #include "support/Wait.h"
 
 namespace kestrova {

@@ -9,8 +9,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/KeyValueObserver.h"
-#include "platform/OperationQueue.h"
+#include "platform/runtime/KeyValueObserver.h"
+#include "platform/runtime/OperationQueue.h"
 #include "support/Wait.h"
 
 namespace kestrova {
@@ -129,7 +129,6 @@ TEST(OperationQueue, RunsAtMostTheLimitAtOnceAndTheRestInOrder) {
     queue.setMaxConcurrentOperationCount(2);
     for (auto& operation : operations) queue.addOperation(operation);
     ASSERT_TRUE(test::waitUntil([&] { return startedOf(board).size() == 2; }));
-    EXPECT_EQ(queue.operationCount(), 5u);
     // Each one that ends lets the next waiting one in, in the order they were added.
     for (std::size_t i = 0; i + 2 < operations.size(); ++i) {
         operations[i]->release();
@@ -140,7 +139,6 @@ TEST(OperationQueue, RunsAtMostTheLimitAtOnceAndTheRestInOrder) {
     operations[4]->release();
     queue.waitUntilAllOperationsAreFinished();
     EXPECT_EQ(board.mostAtOnce, 2);
-    EXPECT_EQ(queue.operationCount(), 0u);
 }
 
 TEST(OperationQueue, CancelAllReachesWaitingAndRunningOperations) {
@@ -158,7 +156,6 @@ TEST(OperationQueue, CancelAllReachesWaitingAndRunningOperations) {
     }
     EXPECT_TRUE(operations[0]->ranBody());
     EXPECT_FALSE(operations[1]->ranBody() || operations[2]->ranBody() || operations[3]->ranBody());
-    EXPECT_EQ(queue.operationCount(), 0u);
 }
 
 TEST(OperationQueue, FinishIsAnnouncedOnTheThreadThatSetsIt) {
@@ -197,11 +194,9 @@ TEST(OperationQueue, HoldsAnOperationUntilItIsFinished) {
     OperationQueue queue;
     queue.addOperation(operation);
     ASSERT_TRUE(test::waitUntil([&] { return operation->isExecuting(); }));
-    EXPECT_EQ(queue.operationCount(), 1u);
     std::thread([&] { operation->cancel(); }).join();
     operation.reset();
     queue.waitUntilAllOperationsAreFinished();
-    EXPECT_EQ(queue.operationCount(), 0u);
     EXPECT_TRUE(watch.expired()) << "the queue lets go of a finished operation";
 }
 

@@ -3,7 +3,7 @@
 #include <atomic>
 #include <thread>
 
-#include "platform/PlainRunLoop.h"
+#include "platform/headless/PlainRunLoop.h"
 
 namespace kestrova {
 namespace {

@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/PlistIO.h"
-#include "platform/PlistValue.h"
+#include "platform/plist/PlistIO.h"
+#include "platform/plist/PlistValue.h"
 #include "support/ParamName.h"
 
 namespace kestrova {

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "platform/SingleInstanceLock.h"
+#include "platform/system/SingleInstanceLock.h"
 #include "support/TempDir.h"
 
 namespace kestrova {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "platform/TextUtil.h"
+#include "platform/text/TextUtil.h"
 #include "support/ParamName.h"
 
 namespace kestrova {

@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "download/TestFiles.h"
-#include "platform/UrlTransfer.h"
+#include "platform/net/UrlTransfer.h"
 #include "support/DownloadServer.h"
 #include "support/ParamName.h"
 #include "support/TempDir.h"

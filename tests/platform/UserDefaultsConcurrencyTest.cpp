@@ -3,7 +3,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/UserDefaults.h"
+#include "platform/plist/UserDefaults.h"
 #include "support/RecordingLog.h"
 #include "support/TempDir.h"
 

@@ -5,11 +5,10 @@
 #include <fstream>
 #include <memory>
 
+#include "platform/plist/PlistIO.h"
+#include "platform/plist/UserDefaults.h"
+#include "platform/system/Files.h"
 #include "support/ParamName.h"
-
-#include "platform/Files.h"
-#include "platform/PlistIO.h"
-#include "platform/UserDefaults.h"
 #include "support/RecordingLog.h"
 #include "support/TempDir.h"
 
@@ -46,9 +45,10 @@ TEST_F(UserDefaultsTest, RegisteredValuesAnswerUntilWrittenAndWritesSurviveResta
         EXPECT_TRUE(defaults->boolForKey("saveLogFile"));
         EXPECT_FALSE(Files::exists(store()));  // nothing written yet
         defaults->setBool(false, "saveLogFile");
-        defaults->setObject(PlistValue::dictionary({{"Foo", PlistValue::array(
-                                {PlistValue::boolean(false), PlistValue::boolean(true)})}}),
-                            "downloadedEpisodeList");
+        defaults->setObject(
+            PlistValue::dictionary({{"Foo", PlistValue::array({PlistValue::boolean(false),
+                                                               PlistValue::boolean(true)})}}),
+            "downloadedEpisodeList");
     }
     const auto reopened = open();
     reopened->registerDefaults({{"saveLogFile", PlistValue::boolean(true)}});

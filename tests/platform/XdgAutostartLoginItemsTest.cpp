@@ -6,7 +6,7 @@
 #include <optional>
 #include <ostream>
 
-#include "platform/XdgAutostartLoginItems.h"
+#include "platform/system/XdgAutostartLoginItems.h"
 #include "support/ParamName.h"
 #include "support/TempDir.h"
 

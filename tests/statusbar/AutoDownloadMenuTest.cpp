@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/Notifications.h"
+#include "messages/Notifications.h"
 #include "statusbar/PostRecorder.h"
 #include "statusbar/StatusBarHarness.h"
 #include "support/ParamName.h"
@@ -39,7 +39,7 @@ protected:
     void show(std::optional<PlistValue> list) {
         h.bar->updateAutoDownloadSystemMenu(useSystem, std::move(list), std::nullopt);
     }
-    const Menu& menu() const { return *h.bar->autoDownloadMenu(); }
+    const Menu& menu() const { return *h.autoDownloadMenu(); }
     std::shared_ptr<MenuItem> item(std::size_t index) const { return menu().itemAtIndex(index); }
 
     test::StatusBarHarness h;
@@ -99,7 +99,7 @@ TEST_P(LockedTitleTest, RefusesWithAnAlertAndPostsNothing) {
     EXPECT_EQ(item(2)->state(), stateBefore);
     const auto shown = h.platform.alerts.shown();
     ASSERT_EQ(shown.size(), 1u);
-    EXPECT_FALSE(shown[0].legacyForm);
+    EXPECT_FALSE((shown[0].shape == Alert::Shape::DefaultAlternateOther));
     EXPECT_EQ(shown[0].messageText, "Kestrova エラー");
     EXPECT_EQ(shown[0].informativeText, "このアニメのダウンロードを無効化することはできません。");
     EXPECT_EQ(shown[0].buttons, std::vector<std::string>{"OK"});

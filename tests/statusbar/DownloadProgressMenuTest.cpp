@@ -55,7 +55,7 @@ TEST_P(DownloadProgressTest, MenuFollowsTheTable) {
     test::StatusBarHarness h;
     h.setUp();
     for (const Table& table : GetParam().passes) h.bar->setDownloadStatus(records(table));
-    EXPECT_EQ(describe(*h.bar->mainMenu()), GetParam().expected);
+    EXPECT_EQ(describe(*h.mainMenu()), GetParam().expected);
 }
 
 // "　" in the titles is U+3000, the ideographic space.
@@ -101,9 +101,10 @@ INSTANTIATE_TEST_SUITE_P(
         ProgressCase{"DeleteStaysEnabledUntilTheTableIsEmpty",
                      {{{"1", "a.mp4", "完了", "complete"}}, {{"2", "b.mp4", "0%", "setup"}}},
                      menuWith({"b.mp4\u3000(0%) #2 (disabled)"}, true)},
-        ProgressCase{"DeleteEnabledAgainAfterAnEmptyTable",
-                     {{{"1", "a.mp4", "完了", "complete"}}, {}, {{"2", "b.mp4", "完了", "complete"}}},
-                     menuWith({"b.mp4 #2 ✓ (disabled)"}, true)},
+        ProgressCase{
+            "DeleteEnabledAgainAfterAnEmptyTable",
+            {{{"1", "a.mp4", "完了", "complete"}}, {}, {{"2", "b.mp4", "完了", "complete"}}},
+            menuWith({"b.mp4 #2 ✓ (disabled)"}, true)},
         ProgressCase{"RepeatedIdShowsFirstRecord",
                      {{{"1", "a.mp4", "30.0%", "downloading"}, {"1", "a.mp4", "0%", "setup"}}},
                      menuWith({"a.mp4\u3000(30.0%) #1 (disabled)"}, false)},
@@ -122,11 +123,11 @@ TEST(DownloadProgress, UnchangedTableChangesNothing) {
                                 {"3", "c.mp4", "7.5%", "downloading"}});
     h.bar->setDownloadStatus(table);
     EXPECT_GT(h.changes, 0);
-    const auto shown = describe(*h.bar->mainMenu());
+    const auto shown = describe(*h.mainMenu());
     h.changes = 0;
     h.bar->setDownloadStatus(table);
     EXPECT_EQ(h.changes, 0);
-    EXPECT_EQ(describe(*h.bar->mainMenu()), shown);
+    EXPECT_EQ(describe(*h.mainMenu()), shown);
 
     h.bar->setDownloadStatus({});
     EXPECT_GT(h.changes, 0);

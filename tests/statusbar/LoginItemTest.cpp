@@ -52,7 +52,7 @@ protected:
         return out;
     }
     std::shared_ptr<MenuItem> openAtLogin() const {
-        return h.bar->mainMenu()->itemAtIndex(4)->submenu()->itemAtIndex(0);
+        return h.mainMenu()->itemAtIndex(4)->submenu()->itemAtIndex(0);
     }
     void expectForeignUntouched() const {
         for (const auto& [name, text] : kForeign) EXPECT_EQ(read(name), text) << name;

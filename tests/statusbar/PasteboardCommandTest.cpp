@@ -3,7 +3,7 @@
 #include <chrono>
 #include <optional>
 
-#include "app/Notifications.h"
+#include "messages/Notifications.h"
 #include "statusbar/ObservePasteBoard.h"
 #include "statusbar/PostRecorder.h"
 #include "statusbar/StatusBarHarness.h"
@@ -22,7 +22,7 @@ protected:
         h.setUp();
         watcher.emplace(h.services);
     }
-    std::shared_ptr<MenuItem> command() const { return h.bar->mainMenu()->itemAtIndex(0); }
+    std::shared_ptr<MenuItem> command() const { return h.mainMenu()->itemAtIndex(0); }
     void copy(std::optional<std::string> text) { h.platform.pasteboard.setString(std::move(text)); }
 
     test::StatusBarHarness h;
@@ -36,7 +36,8 @@ TEST_F(PasteboardCommand, LaunchPostsOnceBeforeTheFirstTickThenThePollTakesOver)
     watcher->beginObservingPasteboard();
     EXPECT_EQ(posts.objectsOf(notification::kCheckPasteBoard), std::vector<PlistValue>{kYes});
     EXPECT_TRUE(command()->isEnabled());
-    EXPECT_EQ(watcher->changeCount(), h.platform.pasteboard.changeCount());
+    watcher->observePasteboard();  // no copy since: the count was taken at the start
+    EXPECT_EQ(posts.objectsOf(notification::kCheckPasteBoard).size(), 1u);
 
     // The poll timer sees the next copy: run the main loop until it has posted again.
     copy("plain words");
@@ -71,7 +72,6 @@ TEST_P(PasteboardTextTest, AnswerAndCommandFollowTheText) {
     watcher->observePasteboard();
     EXPECT_EQ(posts.objectsOf(notification::kCheckPasteBoard),
               std::vector<PlistValue>{GetParam().downloadable ? kYes : kNo});
-    EXPECT_EQ(watcher->downloadable(), GetParam().downloadable);
     EXPECT_EQ(command()->isEnabled(), GetParam().downloadable);
     EXPECT_EQ(command()->actionName(), GetParam().downloadable ? "menuFunctionDownload" : "");
 }
@@ -111,7 +111,6 @@ TEST_F(PasteboardCommand, LowerChangeCountIsNoChangeAndBecomesTheBase) {
     h.platform.pasteboard.setChangeCount(4);
     watcher->observePasteboard();
     EXPECT_TRUE(posts.posts().empty());
-    EXPECT_EQ(watcher->changeCount(), 4);
     copy("http://example.com/a.mp4");  // count 5: above the stored 4, below the old 10
     watcher->observePasteboard();
     EXPECT_EQ(posts.objectsOf(notification::kCheckPasteBoard), std::vector<PlistValue>{kYes});
@@ -145,7 +144,7 @@ TEST_P(PasteboardChoiceTest, ChoiceReadsThePasteboardAgain) {
     }
     EXPECT_TRUE(requests.empty());
     ASSERT_EQ(alerts.size(), 1u);
-    EXPECT_TRUE(alerts[0].legacyForm);
+    EXPECT_TRUE((alerts[0].shape == Alert::Shape::DefaultAlternateOther));
     EXPECT_EQ(alerts[0].messageText, "Kestrova");
     EXPECT_EQ(alerts[0].informativeText, "ペーストボードにダウンロード可能なURLが見つかりません。");
     EXPECT_EQ(alerts[0].buttons, (std::vector<std::string>{"OK", "", ""}));

@@ -4,8 +4,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/NotificationCenter.h"
-#include "platform/PlistValue.h"
+#include "platform/plist/PlistValue.h"
+#include "platform/runtime/NotificationCenter.h"
 
 namespace kestrova::test {
 

@@ -1,11 +1,16 @@
 #include "statusbar/StatusBarHarness.h"
 
+#include "platform/menu/MenuItem.h"
+
 namespace kestrova::test {
 namespace {
 
 TestPlatform::Options platformOptions(const StatusBarHarness::Options& options) {
     TestPlatform::Options result;
     result.serverURL = options.serverURL;
+    result.useBuiltInResources = false;
+    result.version = options.version;
+    result.programPath = options.programPath;
     return result;
 }
 
@@ -14,18 +19,32 @@ TestPlatform::Options platformOptions(const StatusBarHarness::Options& options) 
 StatusBarHarness::StatusBarHarness() : StatusBarHarness(Options()) {}
 
 StatusBarHarness::StatusBarHarness(Options options)
-    : platform(platformOptions(options)),
-      bundle(options.version, options.programPath, {}),
-      services{platform.center,      *platform.defaults,      platform.log,
-               platform.files,       platform.runLoop,        bundle,
-               platform.application, platform.alerts,         platform.banners,
-               platform.pasteboard,  platform.loginItems,     workspace,
-               platform.statusBar,   platform.shutdown,       platform.services.config} {}
+    : platform(platformOptions(options)), services(platform.services) {}
 
 void StatusBarHarness::setUp(bool saveLogFile, bool debug) {
     bar = std::make_unique<AdminSystemStatusBar>(services, debug);
     bar->setupSystemStatusBarWithSaveLogFile(saveLogFile);
-    bar->statusItem()->changeSignal()->listener = [this] { ++changes; };
+    statusItem()->changeSignal()->listener = [this] { ++changes; };
+}
+
+std::shared_ptr<StatusItem> StatusBarHarness::statusItem() const {
+    const auto& items = platform.statusBar.items();
+    return items.empty() ? nullptr : items.back();
+}
+
+std::shared_ptr<Menu> StatusBarHarness::mainMenu() const { return statusItem()->menu(); }
+
+std::shared_ptr<Menu> StatusBarHarness::autoDownloadMenu() const {
+    return mainMenu()->itemAtIndex(3)->submenu();
+}
+
+std::vector<std::string> StatusBarHarness::opened() const {
+    static const std::string kPrefix = "Workspace -> Open: ";
+    std::vector<std::string> addresses;
+    for (const std::string& line : platform.log.linesStartingWith(kPrefix)) {
+        addresses.push_back(line.substr(kPrefix.size()));
+    }
+    return addresses;
 }
 
 std::string describe(const MenuItem& item) {

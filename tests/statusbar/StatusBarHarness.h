@@ -4,19 +4,18 @@
 #include <string>
 #include <vector>
 
-#include "platform/Bundle.h"
-#include "platform/Menu.h"
-#include "platform/PlatformServices.h"
+#include "platform/StatusBar.h"
+#include "platform/menu/Menu.h"
 #include "statusbar/AdminSystemStatusBar.h"
-#include "statusbar/RecordingWorkspace.h"
 #include "support/TestPlatform.h"
 
 namespace kestrova::test {
 
-// A status bar on a test platform in a temporary home: its own bundle (version and program
-// path chosen by the test) and a recording workspace; everything else is TestPlatform's.
+// A status bar on a test platform in a temporary home, with a bundle of the test's choosing
+// (version and program path). The menu is read back from the headless panel, as a desktop
+// panel would read it.
 //
-// Use: StatusBarHarness h; h.setUp(); then drive h.bar and read h.bar->mainMenu().
+// Use: StatusBarHarness h; h.setUp(); then drive h.bar and read h.mainMenu().
 class StatusBarHarness {
 public:
     struct Options {
@@ -31,10 +30,15 @@ public:
     // Creates the status bar and runs its setup; changes counts model changes from then on.
     void setUp(bool saveLogFile = true, bool debug = false);
 
+    // What the bar put into the panel: its item, the item's menu and the auto-download submenu.
+    std::shared_ptr<StatusItem> statusItem() const;
+    std::shared_ptr<Menu> mainMenu() const;
+    std::shared_ptr<Menu> autoDownloadMenu() const;
+    // The addresses the workspace was asked to open, in order.
+    std::vector<std::string> opened() const;
+
     TestPlatform platform;
-    Bundle bundle;
-    RecordingWorkspace workspace;
-    PlatformServices services;
+    const PlatformServices& services;
     std::unique_ptr<AdminSystemStatusBar> bar;
     int changes = 0;
 };

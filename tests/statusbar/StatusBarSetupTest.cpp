@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/Notifications.h"
+#include "messages/Notifications.h"
 #include "statusbar/PostRecorder.h"
 #include "statusbar/StatusBarHarness.h"
 #include "support/ParamName.h"
@@ -23,25 +23,24 @@ const std::vector<std::string> kFixedItems = {
 TEST(StatusBarSetup, BuildsTheStatusItemAndTheSixFixedItems) {
     test::StatusBarHarness h;
     h.setUp();
-    const auto& item = h.bar->statusItem();
+    const auto& item = h.statusItem();
     ASSERT_TRUE(item);
     ASSERT_EQ(h.platform.statusBar.items().size(), 1u);
     EXPECT_EQ(h.platform.statusBar.items().front(), item);
     EXPECT_EQ(item->title(), "\xE2\xAC\x87");  // U+2B07
     EXPECT_TRUE(item->highlightMode());
-    EXPECT_EQ(item->menu(), h.bar->mainMenu());
+    EXPECT_EQ(item->menu(), h.mainMenu());
 
-    const Menu& menu = *h.bar->mainMenu();
+    const Menu& menu = *h.mainMenu();
     EXPECT_EQ(menu.title(), "SystemStatusBarMenu");
     EXPECT_EQ(describe(menu), kFixedItems);
-    EXPECT_EQ(h.bar->numberOfMenuDefaultItems(), 6);
 
-    EXPECT_EQ(menu.itemAtIndex(3)->submenu(), h.bar->autoDownloadMenu());
-    EXPECT_EQ(h.bar->autoDownloadMenu()->title(), "SubMenuAutoDownloadSystem");
-    EXPECT_EQ(h.bar->autoDownloadMenu()->numberOfItems(), 0u);
+    EXPECT_EQ(menu.itemAtIndex(3)->submenu(), h.autoDownloadMenu());
+    EXPECT_EQ(h.autoDownloadMenu()->title(), "SubMenuAutoDownloadSystem");
+    EXPECT_EQ(h.autoDownloadMenu()->numberOfItems(), 0u);
 
     const auto& quit = *menu.itemAtIndex(5);
-    EXPECT_EQ(quit.target(), &h.platform.application);
+    EXPECT_EQ(quit.target(), &h.platform.services.application);
     EXPECT_EQ(quit.actionName(), "terminate:");
     // Choosing it asks the application to quit, which ends the run loop.
     ASSERT_TRUE(menu.itemAtIndex(5)->perform());
@@ -60,11 +59,14 @@ class SettingsMenuTest : public ::testing::TestWithParam<SettingsCase> {};
 TEST_P(SettingsMenuTest, ChecksFollowTheGivenSettings) {
     test::StatusBarHarness h;
     h.setUp(GetParam().saveLogFile, GetParam().debug);
-    const auto& settings = h.bar->mainMenu()->itemAtIndex(4)->submenu();
+    const auto& settings = h.mainMenu()->itemAtIndex(4)->submenu();
     ASSERT_TRUE(settings);
     EXPECT_EQ(settings->title(), "SubMenuSettings");
     EXPECT_EQ(describe(*settings), GetParam().expected);
-    EXPECT_EQ(h.bar->debug(), GetParam().debug);
+    // The debug flag it was made with gates its one log line.
+    h.bar->updateAutoDownloadSystemMenu(false, std::nullopt, std::nullopt);
+    EXPECT_EQ(h.platform.log.contains("AdminSystemStatusBar -> Update AutoDownloadMenu."),
+              GetParam().debug);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -94,7 +96,7 @@ TEST_P(SettingsSwitchTest, PostsTheNewValueAndFlipsTheCheckMark) {
     test::StatusBarHarness h;
     h.setUp(false, false);
     test::PostRecorder posts(h.platform.center, {GetParam().notification});
-    const auto item = h.bar->mainMenu()->itemAtIndex(4)->submenu()->itemAtIndex(
+    const auto item = h.mainMenu()->itemAtIndex(4)->submenu()->itemAtIndex(
         static_cast<std::size_t>(GetParam().index));
 
     ASSERT_TRUE(item->perform());
@@ -107,14 +109,15 @@ TEST_P(SettingsSwitchTest, PostsTheNewValueAndFlipsTheCheckMark) {
     const auto shown = h.platform.alerts.shown();
     ASSERT_EQ(shown.size(), GetParam().restartAlert ? 2u : 0u);
     for (const auto& alert : shown) {
-        EXPECT_FALSE(alert.legacyForm);
+        EXPECT_FALSE((alert.shape == Alert::Shape::DefaultAlternateOther));
         EXPECT_EQ(alert.messageText, "Kestrova");
         EXPECT_EQ(alert.informativeText, "この設定は Kestrova の再起動後に有効になります。");
         EXPECT_EQ(alert.buttons, std::vector<std::string>{"OK"});
         EXPECT_EQ(alert.style, Alert::Style::Warning);
     }
     // The object's own debug flag follows the setting only after a restart.
-    EXPECT_FALSE(h.bar->debug());
+    h.bar->updateAutoDownloadSystemMenu(false, std::nullopt, std::nullopt);
+    EXPECT_FALSE(h.platform.log.contains("AdminSystemStatusBar -> Update AutoDownloadMenu."));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -132,20 +135,20 @@ TEST(StatusBarSetup, DeleteCommandPostsAndChangesNoItem) {
                                  {"percentage", PlistValue::string("完了")},
                                  {"status", PlistValue::string("complete")}})});
     test::PostRecorder posts(h.platform.center, {notification::kDeleteCompletedItem});
-    const auto before = describe(*h.bar->mainMenu());
+    const auto before = describe(*h.mainMenu());
     h.changes = 0;
-    ASSERT_TRUE(h.bar->mainMenu()->itemWithTitle("ダウンロードが完了した項目を削除")->perform());
+    ASSERT_TRUE(h.mainMenu()->itemWithTitle("ダウンロードが完了した項目を削除")->perform());
     ASSERT_EQ(posts.posts().size(), 1u);
     EXPECT_TRUE(posts.posts()[0].second.isNone());
-    EXPECT_EQ(describe(*h.bar->mainMenu()), before);
+    EXPECT_EQ(describe(*h.mainMenu()), before);
     EXPECT_EQ(h.changes, 0);
 }
 
 TEST(StatusBarSetup, GoingAwayLeavesNoCommandThatCallsIt) {
     test::StatusBarHarness h;
     h.setUp();
-    const auto item = h.bar->statusItem();
-    const auto menu = h.bar->mainMenu();
+    const auto item = h.statusItem();
+    const auto menu = h.mainMenu();
     const auto saveLog = menu->itemAtIndex(4)->submenu()->itemAtIndex(1);
     h.bar.reset();
     EXPECT_FALSE(item->menu());

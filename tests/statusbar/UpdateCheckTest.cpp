@@ -68,14 +68,14 @@ TEST_P(UpdatePageTest, AnswersWithTheRightAlert) {
     h->platform.alerts.answerNext(Alert::kAlternateReturn);  // "いいえ" should an update be offered
     h->bar->checkUpdateRelease();
     const Alert alert = onlyAlert();
-    EXPECT_TRUE(alert.legacyForm);
+    EXPECT_TRUE((alert.shape == Alert::Shape::DefaultAlternateOther));
     EXPECT_EQ(alert.messageText, "Kestrova");
     EXPECT_EQ(alert.informativeText, GetParam().expected);
     const bool offer = alert.informativeText.rfind("最新のバージョン", 0) == 0;
     const std::vector<std::string> buttons = offer ? std::vector<std::string>{"はい", "いいえ", ""}
                                                    : std::vector<std::string>{"OK", "", ""};
     EXPECT_EQ(alert.buttons, buttons);
-    EXPECT_TRUE(h->workspace.opened.empty());
+    EXPECT_TRUE(h->opened().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -104,12 +104,12 @@ TEST_F(UpdateCheck, UpdateAlertOffersThePage) {
     h->platform.alerts.answerNext(Alert::kDefaultReturn);  // "はい"
     h->bar->checkUpdateRelease();
     EXPECT_EQ(onlyAlert().informativeText, newer("2.0.0"));
-    EXPECT_EQ(h->workspace.opened, std::vector<std::string>{server.baseURL() + "/file/Kestrova/"});
+    EXPECT_EQ(h->opened(), std::vector<std::string>{server.baseURL() + "/file/Kestrova/"});
 }
 
 TEST_F(UpdateCheck, ChosenFromTheSettingsMenu) {
     ASSERT_NO_FATAL_FAILURE(serve(page("<li>バージョン：1.2.3</li>\n")));
-    const auto settings = h->bar->mainMenu()->itemAtIndex(4)->submenu();
+    const auto settings = h->mainMenu()->itemAtIndex(4)->submenu();
     ASSERT_TRUE(settings->itemWithTitle("アップデートを確認\u2026")->perform());
     EXPECT_EQ(onlyAlert().informativeText, upToDate("1.2.3"));
 }

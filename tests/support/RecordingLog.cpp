@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <fstream>
 
-#include "platform/StderrLog.h"
+#include "platform/system/StderrLog.h"
 
 namespace kestrova::test {
 

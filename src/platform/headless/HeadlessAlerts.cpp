@@ -1,6 +1,6 @@
 #include "platform/headless/HeadlessAlerts.h"
 
-#include "platform/TextUtil.h"
+#include "platform/text/TextUtil.h"
 
 namespace kestrova {
 

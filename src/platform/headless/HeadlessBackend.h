@@ -1,12 +1,12 @@
 #pragma once
 
 #include "platform/Backend.h"
-#include "platform/PlainRunLoop.h"
 #include "platform/headless/HeadlessAlerts.h"
 #include "platform/headless/HeadlessBanners.h"
 #include "platform/headless/HeadlessPasteboard.h"
 #include "platform/headless/HeadlessStatusBar.h"
 #include "platform/headless/HeadlessWorkspace.h"
+#include "platform/headless/PlainRunLoop.h"
 
 namespace kestrova {
 
@@ -16,15 +16,12 @@ class HeadlessBackend : public Backend {
 public:
     explicit HeadlessBackend(SystemLog& log) : alerts_(log), banners_(log), workspace_(log) {}
 
-    RunLoop& runLoop() override { return runLoop_; }
+    PlainRunLoop& runLoop() override { return runLoop_; }
     AlertService& alerts() override { return alerts_; }
     BannerService& banners() override { return banners_; }
-    Pasteboard& pasteboard() override { return pasteboard_; }
+    HeadlessPasteboard& pasteboard() override { return pasteboard_; }
     Workspace& workspace() override { return workspace_; }
-    StatusBar& statusBar() override { return statusBar_; }
-
-    HeadlessPasteboard& headlessPasteboard() { return pasteboard_; }
-    HeadlessStatusBar& headlessStatusBar() { return statusBar_; }
+    HeadlessStatusBar& statusBar() override { return statusBar_; }
 
 private:
     PlainRunLoop runLoop_;

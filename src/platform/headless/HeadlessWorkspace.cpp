@@ -1,6 +1,6 @@
 #include "platform/headless/HeadlessWorkspace.h"
 
-#include "platform/TextUtil.h"
+#include "platform/text/TextUtil.h"
 
 namespace kestrova {
 

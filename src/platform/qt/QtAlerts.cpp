@@ -32,7 +32,7 @@ std::vector<std::pair<std::size_t, QString>> buttonsOf(const Alert& alert) {
     std::vector<std::pair<std::size_t, QString>> out;
     for (std::size_t i = 0; i < alert.buttons.size(); ++i) {
         QString title = QString::fromStdString(alert.buttons[i]);
-        if (alert.legacyForm && title.isEmpty()) {
+        if (alert.shape == Alert::Shape::DefaultAlternateOther && title.isEmpty()) {
             if (i != 0) continue;
             title = QStringLiteral("OK");
         }
@@ -44,7 +44,8 @@ std::vector<std::pair<std::size_t, QString>> buttonsOf(const Alert& alert) {
 
 QMessageBox::ButtonRole roleFor(const Alert& alert, std::size_t index) {
     if (index == 0) return QMessageBox::AcceptRole;
-    if (alert.legacyForm && index == 2) return QMessageBox::ActionRole;
+    if (alert.shape == Alert::Shape::DefaultAlternateOther && index == 2)
+        return QMessageBox::ActionRole;
     return QMessageBox::RejectRole;
 }
 
@@ -85,7 +86,7 @@ int QtAlerts::runOnMainThread(const Alert& alert) {
         QPushButton* button = box.addButton(title, roleFor(alert, index));
         answers.emplace_back(button, index);
         if (index == 0) box.setDefaultButton(button);
-        if (alert.legacyForm && index == 1) escape = button;
+        if (alert.shape == Alert::Shape::DefaultAlternateOther && index == 1) escape = button;
     }
     if (escape == nullptr && buttons.size() == 1) escape = answers.front().first;
     box.setEscapeButton(escape);

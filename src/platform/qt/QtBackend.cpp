@@ -9,15 +9,13 @@
 #include <string>
 
 #include "platform/qt/StatusIconPainter.h"
+#include "platform/system/Environment.h"
 
 namespace kestrova::qt {
 
 namespace {
 
-bool isSet(const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr && *value != '\0';
-}
+bool isSet(const char* name) { return Environment::value(name).has_value(); }
 
 // Wayland lets only the focused window read the clipboard; XWayland does not.
 void preferXWayland() {
@@ -30,16 +28,14 @@ void preferXWayland() {
 // used unless the user asked for another or a pure Wayland session, try the display first so
 // that a stale DISPLAY gets a clear message and an exit code instead.
 std::optional<std::string> displayProblem() {
-    const char* platform = std::getenv("QT_QPA_PLATFORM");
-    const bool x11 = (platform == nullptr || *platform == '\0') ? isSet("DISPLAY")
-                                                                : std::string(platform) == "xcb";
+    const std::optional<std::string> platform = Environment::value("QT_QPA_PLATFORM");
+    const bool x11 = platform ? *platform == "xcb" : isSet("DISPLAY");
     if (!x11) return std::nullopt;
     xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
     const bool failed = xcb_connection_has_error(connection) != 0;
     xcb_disconnect(connection);
     if (!failed) return std::nullopt;
-    const char* display = std::getenv("DISPLAY");
-    return "cannot open the display \"" + std::string(display != nullptr ? display : "") +
+    return "cannot open the display \"" + Environment::value("DISPLAY").value_or("") +
            "\" (use --headless to run without a desktop)";
 }
 

@@ -39,7 +39,7 @@ public:
 private:
     QtBackend(int argc, char** argv, SystemLog& log);
 
-    int argc_;                 // QApplication keeps a reference to it
+    int argc_;  // QApplication keeps a reference to it
     std::unique_ptr<QApplication> app_;
     std::unique_ptr<QtRunLoop> runLoop_;
     std::unique_ptr<QtAlerts> alerts_;

@@ -4,8 +4,8 @@
 #include <memory>
 #include <vector>
 
-#include "platform/Menu.h"
-#include "platform/MenuItem.h"
+#include "platform/menu/Menu.h"
+#include "platform/menu/MenuItem.h"
 
 class QAction;
 class QMenu;
