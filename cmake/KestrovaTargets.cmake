@@ -27,7 +27,7 @@ function(kestrova_add_test)
     cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS;LABELS" ${ARGN})
     add_executable(${T_NAME} ${T_SOURCES})
     kestrova_configure_target(${T_NAME})
-    target_link_libraries(${T_NAME} PRIVATE kestrova_testsupport ${T_LIBS} GTest::gtest GTest::gtest_main)
+    target_link_libraries(${T_NAME} PRIVATE kestrova_testsupport ${T_LIBS} GTest::gtest)
     gtest_discover_tests(${T_NAME} DISCOVERY_TIMEOUT 60 NO_PRETTY_VALUES PROPERTIES TIMEOUT 300)
     # Labels are set after discovery: gtest_discover_tests splits a property value holding
     # several labels into separate arguments, which loses all but the first.

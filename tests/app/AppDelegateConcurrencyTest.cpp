@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "app/AppDelegate.h"
-#include "fixtures/LoopbackServer.h"
 #include "platform/StatusBar.h"
 #include "platform/menu/MenuItem.h"
+#include "support/LoopbackServer.h"
 #include "support/TestPlatform.h"
 #include "support/Wait.h"
 
@@ -94,25 +94,14 @@ TEST(AppDelegateConcurrency, StatusReportsFromManyThreadsWhileTheMenuReadsAndDel
 TEST(AppDelegateConcurrency, QuitEndsAScanWaitingForAStalledList) {
     using namespace std::chrono_literals;
     test::LoopbackServer server;
-    std::mutex mutex;
-    std::condition_variable released;
-    bool release = false;
-    std::atomic<bool> asked{false};
-    server.server().Get("/system/dlst.plist", [&](const httplib::Request&, httplib::Response& res) {
-        res.set_chunked_content_provider("application/xml", [&](std::size_t, httplib::DataSink&) {
-            asked = true;
-            std::unique_lock lock(mutex);
-            released.wait(lock, [&] { return release; });
-            return false;
-        });
-    });
-    ASSERT_TRUE(server.start());
+    server.reply("/system/dlst.plist", {.body = std::string(1000, ' '),
+                                        .delivery = test::LoopbackServer::Delivery::Stall});
     test::TestPlatform::Options options;
     options.serverURL = server.baseURL();
     test::TestPlatform platform(options);
     AppDelegate delegate(platform.services);
     delegate.applicationDidFinishLaunching();
-    ASSERT_TRUE(test::waitUntil([&] { return asked.load(); }));
+    ASSERT_TRUE(test::waitUntil([&] { return server.requestCount("/system/dlst.plist") == 1; }));
 
     std::atomic<bool> quit{false};
     std::thread quitting([&] {
@@ -122,11 +111,6 @@ TEST(AppDelegateConcurrency, QuitEndsAScanWaitingForAStalledList) {
     EXPECT_TRUE(test::waitUntil([&] { return quit.load(); }, 20s));
     quitting.join();
     EXPECT_TRUE(platform.log.linesStartingWith("AutoDownloadSystem -> Failed to Update").empty());
-    {
-        std::lock_guard lock(mutex);
-        release = true;
-    }
-    released.notify_all();
 }
 
 }  // namespace

@@ -8,9 +8,9 @@
 #include <fstream>
 #include <map>
 
-#include "fixtures/LoopbackServer.h"
 #include "platform/system/Files.h"
 #include "support/ChildProcess.h"
+#include "support/LoopbackServer.h"
 #include "support/TempDir.h"
 #include "support/Wait.h"
 
@@ -103,21 +103,13 @@ TEST_F(HeadlessProcessTest, SecondInstanceExitsWithAClearMessage) {
 // 60 s timeout, and the scan does not go on after it.
 TEST_F(HeadlessProcessTest, SigtermDuringAStalledListFetchExitsAtOnce) {
     test::LoopbackServer server;
-    std::atomic<bool> asked{false};
-    std::atomic<bool> released{false};
-    server.server().Get("/system/dlst.plist", [&](const httplib::Request&, httplib::Response& res) {
-        res.set_chunked_content_provider("application/xml", [&](std::size_t, httplib::DataSink&) {
-            asked = true;
-            test::waitUntil([&] { return released.load(); }, 120s);
-            return false;
-        });
-    });
-    ASSERT_TRUE(server.start());
+    server.reply("/system/dlst.plist", {.body = std::string(1000, ' '),
+                                        .delivery = test::LoopbackServer::Delivery::Stall});
     auto kestrova = start({"--headless"}, {{"KESTROVA_SERVER_URL", server.baseURL()}});
-    ASSERT_TRUE(test::waitUntil([&] { return asked.load(); }, 20s));
+    ASSERT_TRUE(
+        test::waitUntil([&] { return server.requestCount("/system/dlst.plist") == 1; }, 20s));
     kestrova->signal(SIGTERM);
     EXPECT_EQ(kestrova->waitForExit(20s), 0);
-    released = true;
     EXPECT_TRUE(logContains("] Application Terminate.\n"));
     EXPECT_FALSE(logContains("AutoDownloadSystem -> Failed to Update Anime List."));
 }

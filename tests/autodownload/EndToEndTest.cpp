@@ -58,7 +58,7 @@ protected:
     void SetUp() override {
         std::filesystem::create_directories(folder());
         std::ofstream(folder() / "earlier (01).download") << "left by a run that was killed";
-        ASSERT_TRUE(site.start());
+        ASSERT_TRUE(site.running());
         site.setDownloadList(PlistValue::array({FixtureSite::animeRecord(kTitle, {kTitle})}));
         site.setVideo("v/5-1.mp4", kVideoBytes);
         site.setVideo("v/5-2.mp4", kVideoBytes);

@@ -9,10 +9,10 @@
 #include <mutex>
 #include <thread>
 
-#include "fixtures/LoopbackServer.h"
 #include "platform/net/PageFetch.h"
 #include "platform/plist/PlistIO.h"
 #include "platform/runtime/Cancellation.h"
+#include "support/LoopbackServer.h"
 #include "support/ParamName.h"
 #include "support/Wait.h"
 
@@ -31,31 +31,30 @@ std::string readFile(const std::string& path) {
 class PageFetchTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        auto& s = site_.server();
-        s.Get("/page", [](const httplib::Request&, httplib::Response& res) {
+        site_.route("/page", [](const httplib::Request&, httplib::Response& res) {
             res.set_content(kPage, "text/html; charset=utf-8");
         });
         // An error page that is valid UTF-8: only the status can refuse it.
-        s.Get("/status/(\\d+)", [](const httplib::Request& req, httplib::Response& res) {
+        site_.route("/status/(\\d+)", [](const httplib::Request& req, httplib::Response& res) {
             res.status = std::stoi(req.matches[1]);
             res.set_content("<title>error</title>", "text/html");
         });
-        s.Get("/latin1", [](const httplib::Request&, httplib::Response& res) {
+        site_.route("/latin1", [](const httplib::Request&, httplib::Response& res) {
             res.set_content("caf\xe9\n", "text/html");
         });
-        s.Get("/sized/(\\d+)", [](const httplib::Request& req, httplib::Response& res) {
+        site_.route("/sized/(\\d+)", [](const httplib::Request& req, httplib::Response& res) {
             const auto size = std::stoul(req.matches[1]);
             res.set_content(std::string(size, 'a'), "text/plain");
         });
         // No length announced: only counting the bytes as they come can stop it.
-        s.Get("/endless", [](const httplib::Request&, httplib::Response& res) {
+        site_.route("/endless", [](const httplib::Request&, httplib::Response& res) {
             res.set_chunked_content_provider("text/plain",
                                              [](std::size_t, httplib::DataSink& sink) {
                                                  const std::string chunk(64 * 1024, 'x');
                                                  return sink.write(chunk.data(), chunk.size());
                                              });
         });
-        s.Get("/stall", [this](const httplib::Request&, httplib::Response& res) {
+        site_.route("/stall", [this](const httplib::Request&, httplib::Response& res) {
             res.set_chunked_content_provider("text/plain", [this](std::size_t, httplib::DataSink&) {
                 stalling_ = true;
                 std::unique_lock lock(mutex_);
@@ -63,23 +62,23 @@ protected:
                 return false;
             });
         });
-        s.Get("/to-page",
-              [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/page"); });
-        s.Get("/to-file", [](const httplib::Request&, httplib::Response& res) {
+        site_.route("/to-page", [](const httplib::Request&, httplib::Response& res) {
+            res.set_redirect("/page");
+        });
+        site_.route("/to-file", [](const httplib::Request&, httplib::Response& res) {
             res.set_redirect("file:///etc/hostname");
         });
-        s.Get("/list.plist", [](const httplib::Request&, httplib::Response& res) {
+        site_.route("/list.plist", [](const httplib::Request&, httplib::Response& res) {
             res.set_content(readFile(std::string(KESTROVA_TEST_DATA_DIR) + "/dlst.bin.plist"),
                             "application/octet-stream");
         });
-        s.Get("/dict.plist", [](const httplib::Request&, httplib::Response& res) {
+        site_.route("/dict.plist", [](const httplib::Request&, httplib::Response& res) {
             res.set_content(*PlistIO::toXml(PlistValue::dictionary()), "application/xml");
         });
-        s.Get("/missing.plist", [](const httplib::Request&, httplib::Response& res) {
+        site_.route("/missing.plist", [](const httplib::Request&, httplib::Response& res) {
             res.status = 404;
             res.set_content(*PlistIO::toXml(PlistValue::array()), "application/xml");
         });
-        ASSERT_TRUE(site_.start());
     }
 
     void TearDown() override {
@@ -88,7 +87,6 @@ protected:
             release_ = true;
         }
         released_.notify_all();
-        site_.stop();
     }
 
     std::string url(const std::string& path) const { return site_.baseURL() + path; }

@@ -29,7 +29,7 @@ protected:
         site.setDownloadList(list);
     }
     std::unique_ptr<test::TestPlatform> startSite() {
-        EXPECT_TRUE(site.start());
+        EXPECT_TRUE(site.running());
         test::TestPlatform::Options options;
         options.serverURL = site.serverURL();
         options.siteURL = site.siteURL();

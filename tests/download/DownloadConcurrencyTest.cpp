@@ -16,7 +16,7 @@
 #include "messages/Notifications.h"
 #include "platform/runtime/OperationQueue.h"
 #include "platform/system/Files.h"
-#include "support/DownloadServer.h"
+#include "support/LoopbackServer.h"
 #include "support/TestPlatform.h"
 #include "support/Wait.h"
 
@@ -24,7 +24,7 @@ namespace kestrova {
 namespace {
 
 namespace fs = std::filesystem;
-using Reply = test::DownloadServer::Reply;
+using Reply = test::LoopbackServer::Reply;
 using Banner = std::pair<std::string, std::string>;
 
 constexpr std::size_t kMiB = 1024 * 1024;
@@ -43,7 +43,7 @@ protected:
     std::shared_ptr<FileDownload_Auto> addSource(const std::string& path, std::size_t size,
                                                  const std::string& gate,
                                                  const std::string& episode = kEpisode) {
-        bodies[path] = test::DownloadServer::pattern(size, static_cast<unsigned>(bodies.size()));
+        bodies[path] = test::LoopbackServer::pattern(size, static_cast<unsigned>(bodies.size()));
         server.reply(path, Reply{.body = bodies[path], .gate = gate});
         auto operation = makeSource(server.url(path), episode);
         sizes[operation.get()] = static_cast<std::int64_t>(size);
@@ -99,7 +99,7 @@ protected:
     fs::path downloads() const { return platform.files.downloadsDirectory(); }
 
     test::TestPlatform platform;
-    test::DownloadServer server;
+    test::LoopbackServer server;
     std::shared_ptr<EpisodeClaims> claims = std::make_shared<EpisodeClaims>();
     std::map<std::string, std::string> bodies;
     std::map<const FileDownload_Auto*, std::int64_t> sizes;
@@ -111,7 +111,7 @@ protected:
 
 TEST_F(DownloadConcurrencyTest, CancelDuringDataRemovesThePartialFileQuietly) {
     const auto operation =
-        addManual("/movie.mp4", 1, Reply{.body = test::DownloadServer::pattern(kMiB), .gate = "g"});
+        addManual("/movie.mp4", 1, Reply{.body = test::LoopbackServer::pattern(kMiB), .gate = "g"});
     ASSERT_TRUE(test::waitUntil([&] { return recordsOf("1", status::kDownloading); }));
     const auto partials = test::fileNamesIn(downloads());
     ASSERT_EQ(partials.size(), 1u);
@@ -131,7 +131,7 @@ TEST_F(DownloadConcurrencyTest, CancelAllAtQuitKeepsFinishedDownloads) {
     const auto done = addManual("/done.bin", 1, Reply{.body = "complete file"});
     ASSERT_TRUE(test::waitUntil([&] { return recordsOf("1", status::kComplete); }));
     const auto running = addManual("/running.bin", 2,
-                                   Reply{.body = test::DownloadServer::pattern(kMiB), .gate = "g"});
+                                   Reply{.body = test::LoopbackServer::pattern(kMiB), .gate = "g"});
     ASSERT_TRUE(test::waitUntil([&] { return recordsOf("2", status::kDownloading); }));
     queue.cancelAllOperations();
     done->cancel();  // a cancel that reaches a download after its end

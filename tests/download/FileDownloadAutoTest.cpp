@@ -6,7 +6,7 @@
 #include "download/NotificationRecorder.h"
 #include "download/TestFiles.h"
 #include "messages/Notifications.h"
-#include "support/DownloadServer.h"
+#include "support/LoopbackServer.h"
 #include "support/ParamName.h"
 #include "support/TestPlatform.h"
 
@@ -14,8 +14,8 @@ namespace kestrova {
 namespace {
 
 namespace fs = std::filesystem;
-using Delivery = test::DownloadServer::Delivery;
-using Reply = test::DownloadServer::Reply;
+using Delivery = test::LoopbackServer::Delivery;
+using Reply = test::LoopbackServer::Reply;
 
 constexpr std::size_t kMiB = 1024 * 1024;
 constexpr const char* kDetectError =
@@ -52,7 +52,7 @@ protected:
     fs::path folder() const { return platform.files.applicationDirectory(); }
 
     test::TestPlatform platform;
-    test::DownloadServer server;
+    test::LoopbackServer server;
     std::shared_ptr<EpisodeClaims> claims = std::make_shared<EpisodeClaims>();
     test::NotificationRecorder announcements{platform.center, notification::kAutoDownloadComplete};
 };
@@ -106,7 +106,7 @@ class FileDownloadAutoEdgeTest : public FileDownloadAutoTest,
 
 TEST_P(FileDownloadAutoEdgeTest, EndsAsTheSizeDecides) {
     const auto& row = GetParam();
-    const std::string body = test::DownloadServer::pattern(row.size);
+    const std::string body = test::LoopbackServer::pattern(row.size);
     server.reply("/video.mp4", Reply{.status = row.status, .body = body, .delivery = row.delivery});
     const auto operation = run("/video.mp4");
     // Refused sources leave no line, failed ones their reason; neither leaves a file. The
@@ -162,7 +162,7 @@ class FileDownloadAutoFileNameTest : public FileDownloadAutoTest,
 
 // The episode name goes out unchanged; only the file name is made safe and short enough.
 TEST_P(FileDownloadAutoFileNameTest, WinnerIsStoredUnderTheEpisodeName) {
-    server.reply("/v.mp4", Reply{.body = test::DownloadServer::pattern(6 * kMiB)});
+    server.reply("/v.mp4", Reply{.body = test::LoopbackServer::pattern(6 * kMiB)});
     run("/v.mp4", GetParam().episode);
     EXPECT_EQ(test::fileNamesIn(folder()), std::vector<std::string>{GetParam().file});
     EXPECT_EQ(announcements.strings(), std::vector<std::string>{GetParam().episode});
@@ -188,7 +188,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(FileDownloadAutoTest, WinnerTakesAFreeNameWhenTheMp4Exists) {
     test::writeFile(folder() / "Title (01).mp4", "earlier");
-    const std::string body = test::DownloadServer::pattern(6 * kMiB);
+    const std::string body = test::LoopbackServer::pattern(6 * kMiB);
     server.reply("/v.mp4", Reply{.body = body});
     run("/v.mp4");
     EXPECT_EQ(test::fileNamesIn(folder()),
@@ -198,7 +198,7 @@ TEST_F(FileDownloadAutoTest, WinnerTakesAFreeNameWhenTheMp4Exists) {
 }
 
 TEST_F(FileDownloadAutoTest, AnnouncementOfAnotherEpisodeLeavesItAlone) {
-    server.reply("/v.mp4", Reply{.body = test::DownloadServer::pattern(6 * kMiB)});
+    server.reply("/v.mp4", Reply{.body = test::LoopbackServer::pattern(6 * kMiB)});
     const auto operation = makeSource("/v.mp4");
     platform.center.post(notification::kAutoDownloadComplete, PlistValue::string("Title (02)"));
     operation->start();
@@ -207,7 +207,7 @@ TEST_F(FileDownloadAutoTest, AnnouncementOfAnotherEpisodeLeavesItAlone) {
 }
 
 TEST_F(FileDownloadAutoTest, AnnouncementOfItsEpisodeWhileWaitingEndsItWithoutARequest) {
-    server.reply("/v.mp4", Reply{.body = test::DownloadServer::pattern(6 * kMiB)});
+    server.reply("/v.mp4", Reply{.body = test::LoopbackServer::pattern(6 * kMiB)});
     const auto operation = makeSource("/v.mp4");
     platform.center.post(notification::kAutoDownloadComplete, PlistValue::string("Title (01)"));
     EXPECT_TRUE(operation->isFinished());

@@ -8,7 +8,7 @@
 #include "download/NotificationRecorder.h"
 #include "download/TestFiles.h"
 #include "messages/Notifications.h"
-#include "support/DownloadServer.h"
+#include "support/LoopbackServer.h"
 #include "support/ParamName.h"
 #include "support/TestPlatform.h"
 
@@ -16,8 +16,8 @@ namespace kestrova {
 namespace {
 
 namespace fs = std::filesystem;
-using Delivery = test::DownloadServer::Delivery;
-using Reply = test::DownloadServer::Reply;
+using Delivery = test::LoopbackServer::Delivery;
+using Reply = test::LoopbackServer::Reply;
 using Banner = std::pair<std::string, std::string>;
 
 constexpr const char* kPlaceholder = "ファイル名を取得できませんでした";
@@ -46,7 +46,7 @@ protected:
     fs::path downloads() const { return platform.files.downloadsDirectory(); }
 
     test::TestPlatform platform;
-    test::DownloadServer server;
+    test::LoopbackServer server;
     test::NotificationRecorder records{platform.center, notification::kDownloadStatus};
 };
 
@@ -74,7 +74,7 @@ TEST_P(FileDownloadFailureTest, ReportsErrorAndLeavesNothing) {
     EXPECT_TRUE(platform.log.linesStartingWith("FileDownload -> Download Complete").empty());
 }
 
-const std::string kBody = test::DownloadServer::pattern(300 * 1024);
+const std::string kBody = test::LoopbackServer::pattern(300 * 1024);
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, FileDownloadFailureTest,
@@ -167,7 +167,7 @@ INSTANTIATE_TEST_SUITE_P(
     test::ParamName());
 
 TEST_F(FileDownloadTest, OneRecordPerChangeOfTheOneDecimalPercentage) {
-    server.reply("/four.bin", Reply{.body = test::DownloadServer::pattern(4'194'304)});
+    server.reply("/four.bin", Reply{.body = test::LoopbackServer::pattern(4'194'304)});
     UrlTransfer::Options options;
     options.bufferSize = 1024;  // chunks of at most 1,024 bytes
     download(server.url("/four.bin"), options);

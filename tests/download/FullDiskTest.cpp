@@ -8,15 +8,15 @@
 #include "download/NotificationRecorder.h"
 #include "download/TestFiles.h"
 #include "messages/Notifications.h"
-#include "support/DownloadServer.h"
+#include "support/LoopbackServer.h"
 #include "support/TestPlatform.h"
 #include "support/TmpfsMount.h"
 
 namespace kestrova {
 namespace {
 
-using Delivery = test::DownloadServer::Delivery;
-using Reply = test::DownloadServer::Reply;
+using Delivery = test::LoopbackServer::Delivery;
+using Reply = test::LoopbackServer::Reply;
 using Banner = std::pair<std::string, std::string>;
 
 constexpr std::size_t kMiB = 1024 * 1024;
@@ -34,13 +34,13 @@ protected:
 
     test::TmpfsMount disk{32 * kMiB};
     test::TestPlatform platform{test::TestPlatform::Options{.home = disk.path() / "home"}};
-    test::DownloadServer server;
+    test::LoopbackServer server;
     test::NotificationRecorder records{platform.center, notification::kDownloadStatus};
 };
 
 // 40 MiB announced: more than the whole disk.
 TEST_F(FullDiskTest, ManualDownloadLongerThanTheFreeSpaceFailsWithoutAFile) {
-    server.reply("/big.bin", Reply{.body = test::DownloadServer::pattern(40 * kMiB)});
+    server.reply("/big.bin", Reply{.body = test::LoopbackServer::pattern(40 * kMiB)});
     downloadManually("/big.bin");
     EXPECT_EQ(records.strings(key::kStatus), std::vector<std::string>{status::kError});
     EXPECT_EQ(records.strings(key::kName), std::vector<std::string>{"big.bin"});
@@ -54,7 +54,7 @@ TEST_F(FullDiskTest, ManualDownloadLongerThanTheFreeSpaceFailsWithoutAFile) {
 // source too small for its title, cancelled, with one line saying why.
 TEST_F(FullDiskTest, EpisodeSourceThatWouldLeaveTooLittleFreeIsCancelledWithoutAFile) {
     const std::string url = server.url("/episode.mp4");
-    server.reply("/episode.mp4", Reply{.body = test::DownloadServer::pattern(24 * kMiB)});
+    server.reply("/episode.mp4", Reply{.body = test::LoopbackServer::pattern(24 * kMiB)});
     test::NotificationRecorder announcements{platform.center, notification::kAutoDownloadComplete};
     FileDownload_Auto operation(platform.services, url,
                                 PlistValue::dictionary({{key::kURL, PlistValue::string(url)},
@@ -73,7 +73,7 @@ TEST_F(FullDiskTest, EpisodeSourceThatWouldLeaveTooLittleFreeIsCancelledWithoutA
 // Nothing announced, so nothing to check beforehand: the disk fills, the write fails with
 // ENOSPC, and the partial file goes.
 TEST_F(FullDiskTest, BodyWithoutLengthThatFillsTheDiskFailsAndIsRemoved) {
-    server.reply("/stream.bin", Reply{.body = test::DownloadServer::pattern(40 * kMiB),
+    server.reply("/stream.bin", Reply{.body = test::LoopbackServer::pattern(40 * kMiB),
                                       .delivery = Delivery::Chunked});
     downloadManually("/stream.bin");
     const auto statuses = records.strings(key::kStatus);

@@ -12,7 +12,7 @@
 
 #include "download/TestFiles.h"
 #include "platform/net/UrlTransfer.h"
-#include "support/DownloadServer.h"
+#include "support/LoopbackServer.h"
 #include "support/ParamName.h"
 #include "support/TempDir.h"
 #include "support/Wait.h"
@@ -21,8 +21,8 @@ namespace kestrova {
 namespace {
 
 namespace fs = std::filesystem;
-using Delivery = test::DownloadServer::Delivery;
-using Reply = test::DownloadServer::Reply;
+using Delivery = test::LoopbackServer::Delivery;
+using Reply = test::LoopbackServer::Reply;
 using test::readFile;
 
 // Records the events as words ("response:<length>", "decide:<name>", "created:<name>", "data"
@@ -93,7 +93,7 @@ protected:
         created = transfer->createdPath();
         return true;
     }
-    test::DownloadServer server;
+    test::LoopbackServer server;
     test::TempDir dir;
     RecordingDelegate delegate{dir.path()};
     fs::path created;
@@ -109,7 +109,7 @@ struct DeliveryCase {
 class UrlTransferDeliveryTest : public UrlTransferTest,
                                 public ::testing::WithParamInterface<DeliveryCase> {};
 
-const std::string kBody = test::DownloadServer::pattern(200 * 1024);
+const std::string kBody = test::LoopbackServer::pattern(200 * 1024);
 const std::string kText = [] {
     std::string text;
     for (int i = 0; text.size() < 300 * 1024; ++i) text += "line " + std::to_string(i) + "\n";

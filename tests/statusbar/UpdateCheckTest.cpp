@@ -2,8 +2,8 @@
 
 #include <optional>
 
-#include "fixtures/LoopbackServer.h"
 #include "statusbar/StatusBarHarness.h"
+#include "support/LoopbackServer.h"
 #include "support/ParamName.h"
 
 namespace kestrova {
@@ -31,12 +31,11 @@ class UpdateCheck : public ::testing::Test {
 protected:
     void serve(std::optional<std::string> body, bool down = false) {
         if (body) {
-            server.server().Get("/file/Kestrova/",
-                                [body](const httplib::Request&, httplib::Response& res) {
-                                    res.set_content(*body, "text/html; charset=utf-8");
-                                });
+            server.route("/file/Kestrova/",
+                         [body](const httplib::Request&, httplib::Response& res) {
+                             res.set_content(*body, "text/html; charset=utf-8");
+                         });
         }
-        ASSERT_TRUE(server.start());
         test::StatusBarHarness::Options options;
         options.version = "1.2.3";
         // The discard port: nothing listens.

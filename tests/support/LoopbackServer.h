@@ -5,8 +5,10 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
+#include <functional>
 #include <map>
 #include <mutex>
+#include <regex>
 #include <set>
 #include <string>
 #include <string_view>
@@ -16,13 +18,11 @@
 
 namespace kestrova::test {
 
-// An HTTP server on 127.0.0.1 (a free port) for download tests: canned replies by path, with
-// the faults a download meets in the wild, and a record of every request as it arrived.
-// It answers from construction until destruction; replies may be added at any time.
-//
-// Linking it also prepares the test process the way main() prepares Kestrova: libcurl is
-// initialised before any thread starts, SIGPIPE and SIGXFSZ are ignored.
-class DownloadServer {
+// The HTTP server on 127.0.0.1 of every test that fetches: canned replies by path, with the
+// faults a download meets in the wild, or routes answered by the test's own handler; and a
+// record of every request as it arrived. It answers from construction until destruction;
+// replies and routes may be added at any time. Paths without either answer 404.
+class LoopbackServer {
 public:
     enum class Delivery {
         Whole,        // Content-Length and the whole body
@@ -45,15 +45,24 @@ public:
         int dripMilliseconds = 20;
     };
 
-    DownloadServer();
-    ~DownloadServer();
-    DownloadServer(const DownloadServer&) = delete;
-    DownloadServer& operator=(const DownloadServer&) = delete;
+    using Handler = std::function<void(const httplib::Request&, httplib::Response&)>;
 
+    // port 0: any free port.
+    explicit LoopbackServer(int port = 0);
+    ~LoopbackServer();
+    LoopbackServer(const LoopbackServer&) = delete;
+    LoopbackServer& operator=(const LoopbackServer&) = delete;
+
+    // Whether it could bind its port.
+    bool running() const { return port_ >= 0; }
     void reply(const std::string& path, Reply reply);
+    // Requests whose path matches pattern (a regular expression, whole path) go to handler;
+    // routes are tried in the order they were added, before the canned replies.
+    void route(const std::string& pattern, Handler handler);
     void openGate(const std::string& gate);
     // "http://127.0.0.1:<port>" followed by the path as given (not encoded).
     std::string url(std::string_view path) const;
+    std::string baseURL() const { return url(""); }
     // The request targets as received (still percent-encoded), in order.
     std::vector<std::string> targets() const;
     // How many requests came for a (decoded) path.
@@ -79,6 +88,7 @@ private:
     std::condition_variable changed_;
     bool stopping_ = false;
     std::map<std::string, Reply> replies_;
+    std::vector<std::pair<std::regex, Handler>> routes_;
     std::set<std::string> openGates_;
     std::vector<std::string> targets_;
     std::vector<std::string> paths_;

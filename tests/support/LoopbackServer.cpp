@@ -1,24 +1,12 @@
-#include "support/DownloadServer.h"
+#include "support/LoopbackServer.h"
 
-#include <curl/curl.h>
 #include <zlib.h>
 
 #include <algorithm>
-#include <csignal>
 #include <memory>
 
 namespace kestrova::test {
 namespace {
-
-// What main() does before any thread starts, done for every test binary that serves downloads.
-struct ProcessSetup {
-    ProcessSetup() {
-        curl_global_init(CURL_GLOBAL_DEFAULT);
-        std::signal(SIGPIPE, SIG_IGN);
-        std::signal(SIGXFSZ, SIG_IGN);
-    }
-};
-const ProcessSetup processSetup;
 
 constexpr const char* kBinaryType = "application/octet-stream";
 
@@ -33,7 +21,7 @@ extern "C" const char* __tsan_default_suppressions() {
 }
 #endif
 
-DownloadServer::DownloadServer() {
+LoopbackServer::LoopbackServer(int port) {
     // Stalled and gated replies hold a thread each until the test lets them go.
     server_.new_task_queue = [] { return new httplib::ThreadPool(32); };
     // One request per connection: stop() never waits for an idle keep-alive connection.
@@ -41,7 +29,11 @@ DownloadServer::DownloadServer() {
     server_.Get(".*", [this](const httplib::Request& request, httplib::Response& response) {
         answer(request, response);
     });
-    port_ = server_.bind_to_any_port("127.0.0.1");
+    if (port == 0) {
+        port_ = server_.bind_to_any_port("127.0.0.1");
+    } else {
+        port_ = server_.bind_to_port("127.0.0.1", port) ? port : -1;
+    }
     if (port_ >= 0) {
         thread_ = std::thread([this] {
             server_.listen_after_bind();
@@ -53,7 +45,7 @@ DownloadServer::DownloadServer() {
     }
 }
 
-DownloadServer::~DownloadServer() {
+LoopbackServer::~LoopbackServer() {
     {
         std::lock_guard lock(mutex_);
         stopping_ = true;
@@ -65,12 +57,17 @@ DownloadServer::~DownloadServer() {
     }
 }
 
-void DownloadServer::reply(const std::string& path, Reply reply) {
+void LoopbackServer::reply(const std::string& path, Reply reply) {
     std::lock_guard lock(mutex_);
     replies_[path] = std::move(reply);
 }
 
-void DownloadServer::openGate(const std::string& gate) {
+void LoopbackServer::route(const std::string& pattern, Handler handler) {
+    std::lock_guard lock(mutex_);
+    routes_.emplace_back(std::regex(pattern), std::move(handler));
+}
+
+void LoopbackServer::openGate(const std::string& gate) {
     {
         std::lock_guard lock(mutex_);
         openGates_.insert(gate);
@@ -78,21 +75,21 @@ void DownloadServer::openGate(const std::string& gate) {
     changed_.notify_all();
 }
 
-std::string DownloadServer::url(std::string_view path) const {
+std::string LoopbackServer::url(std::string_view path) const {
     return "http://127.0.0.1:" + std::to_string(port_) + std::string(path);
 }
 
-std::vector<std::string> DownloadServer::targets() const {
+std::vector<std::string> LoopbackServer::targets() const {
     std::lock_guard lock(mutex_);
     return targets_;
 }
 
-std::size_t DownloadServer::requestCount(const std::string& path) const {
+std::size_t LoopbackServer::requestCount(const std::string& path) const {
     std::lock_guard lock(mutex_);
     return static_cast<std::size_t>(std::count(paths_.begin(), paths_.end(), path));
 }
 
-std::string DownloadServer::pattern(std::size_t size, unsigned seed) {
+std::string LoopbackServer::pattern(std::size_t size, unsigned seed) {
     std::string bytes(size, '\0');
     std::uint32_t state = 0x9E3779B9u * (seed + 1);
     for (std::size_t i = 0; i < size; ++i) {
@@ -102,7 +99,7 @@ std::string DownloadServer::pattern(std::size_t size, unsigned seed) {
     return bytes;
 }
 
-std::string DownloadServer::gzip(std::string_view data) {
+std::string LoopbackServer::gzip(std::string_view data) {
     z_stream stream{};
     // 15 window bits + 16: a gzip wrapper rather than a bare zlib stream.
     if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) !=
@@ -120,12 +117,28 @@ std::string DownloadServer::gzip(std::string_view data) {
     return result == Z_STREAM_END ? out : std::string();
 }
 
-void DownloadServer::answer(const httplib::Request& request, httplib::Response& response) {
+void LoopbackServer::answer(const httplib::Request& request, httplib::Response& response) {
     Reply reply;
+    Handler handler;
+    // The handler sees the route's groups in matches, as with httplib's own routes.
+    httplib::Request routed = request;
     {
         std::lock_guard lock(mutex_);
         targets_.push_back(request.target);
         paths_.push_back(request.path);
+        for (const auto& [pattern, candidate] : routes_) {
+            if (std::regex_match(routed.path, routed.matches, pattern)) {
+                handler = candidate;
+                break;
+            }
+        }
+    }
+    if (handler) {
+        handler(routed, response);
+        return;
+    }
+    {
+        std::lock_guard lock(mutex_);
         const auto it = replies_.find(request.path);
         if (it == replies_.end()) {
             response.status = 404;
@@ -175,7 +188,7 @@ void DownloadServer::answer(const httplib::Request& request, httplib::Response& 
 }
 
 // Writes the body from offset up to at most limit, one piece; false closes the connection.
-bool DownloadServer::sendPiece(const Reply& reply, std::size_t offset, std::size_t limit,
+bool LoopbackServer::sendPiece(const Reply& reply, std::size_t offset, std::size_t limit,
                                httplib::DataSink& sink) {
     std::size_t end = std::min(limit, offset + reply.chunkSize);
     if (!reply.gate.empty()) {
@@ -194,13 +207,13 @@ bool DownloadServer::sendPiece(const Reply& reply, std::size_t offset, std::size
     return sink.write(reply.body.data() + offset, end - offset);
 }
 
-void DownloadServer::waitForGate(const std::string& gate) {
+void LoopbackServer::waitForGate(const std::string& gate) {
     std::unique_lock lock(mutex_);
     changed_.wait(lock, [&] { return stopping_ || openGates_.count(gate) != 0; });
 }
 
 // Waits for the given time (for ever when negative) or until the server stops.
-void DownloadServer::waitUntilStopping(int milliseconds) {
+void LoopbackServer::waitUntilStopping(int milliseconds) {
     std::unique_lock lock(mutex_);
     if (milliseconds < 0) {
         changed_.wait(lock, [&] { return stopping_; });
