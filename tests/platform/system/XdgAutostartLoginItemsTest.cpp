@@ -4,7 +4,6 @@
 #include <fstream>
 #include <iterator>
 #include <optional>
-#include <ostream>
 
 #include "platform/system/XdgAutostartLoginItems.h"
 #include "support/ParamName.h"
@@ -37,9 +36,6 @@ struct ParseCase {
     std::optional<std::string> program;
 };
 
-// Failure messages name the row.
-void PrintTo(const ParseCase& row, std::ostream* os) { *os << row.name; }
-
 class ExecLineTest : public AutostartFolder, public ::testing::WithParamInterface<ParseCase> {};
 
 TEST_P(ExecLineTest, ResolvesToTheProgramOfTheFirstArgument) {
@@ -62,7 +58,6 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         ParseCase{"Plain", kHead + "Exec=/usr/bin/app\n", "/usr/bin/app"},
         ParseCase{"Arguments", kHead + "Exec=/usr/bin/app --x %F\n", "/usr/bin/app"},
-        ParseCase{"BlanksAroundEquals", kHead + "Exec = /usr/bin/app\n", "/usr/bin/app"},
         ParseCase{"CommentsAndBlankLines", "# hi\n\n" + kHead + "# Exec=/no\nExec=/usr/bin/app\n",
                   "/usr/bin/app"},
         ParseCase{"QuotedSpace", kHead + "Exec=\"/opt/my app/run\" -q\n", "/opt/my app/run"},
@@ -70,23 +65,19 @@ INSTANTIATE_TEST_SUITE_P(
         // A literal backslash inside quotes is written four times.
         ParseCase{"QuotedBackslash", kHead + "Exec=\"/opt/a\\\\\\\\b\"\n", "/opt/a\\b"},
         ParseCase{"DoubledPercent", kHead + "Exec=/opt/100%%/app\n", "/opt/100%/app"},
-        ParseCase{"NormalisedPath", kHead + "Exec=/opt//app/./bin/run\n", "/opt/app/bin/run"},
         ParseCase{"FirstExecCounts", kHead + "Exec=/usr/bin/one\nExec=/usr/bin/two\n",
                   "/usr/bin/one"},
         ParseCase{"FieldCodeAsProgram", kHead + "Exec=%f\n", std::nullopt},
         ParseCase{"Relative", kHead + "Exec=app --x\n", std::nullopt},
-        ParseCase{"Empty", kHead + "Exec=\n", std::nullopt},
         ParseCase{"Hidden", kHead + "Hidden=true\nExec=/usr/bin/app\n", std::nullopt},
         ParseCase{"HiddenAfterExec", kHead + "Exec=/usr/bin/app\nHidden=true\n", std::nullopt},
         ParseCase{"BadEscapeInQuotes", kHead + "Exec=\"/opt/\\\\a\"\n", std::nullopt},
         ParseCase{"QuoteNotAWholeArgument", kHead + "Exec=\"/opt/a\"b\n", std::nullopt},
-        ParseCase{"QuoteInsideUnquoted", kHead + "Exec=/opt/a\"b\"\n", std::nullopt},
         ParseCase{"CrLfLines", "[Desktop Entry]\r\nExec=/usr/bin/app\r\n", "/usr/bin/app"},
         ParseCase{"NoGroup", "Exec=/usr/bin/app\n", std::nullopt},
         ParseCase{"ExecOfAnotherGroup", kHead + "[Desktop Action Tray]\nExec=/usr/bin/app\n",
                   std::nullopt},
-        ParseCase{"UnterminatedQuote", kHead + "Exec=\"/opt/a b\n", std::nullopt},
-        ParseCase{"NoExec", kHead + "TryExec=/usr/bin/app\n", std::nullopt}),
+        ParseCase{"UnterminatedQuote", kHead + "Exec=\"/opt/a b\n", std::nullopt}),
     test::ParamName());
 
 TEST_F(AutostartFolder, ListsDesktopFilesInNameOrder) {
@@ -143,7 +134,6 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(ParseCase{"Plain", "/usr/bin/kestrova", "/usr/bin/kestrova"},
                       ParseCase{"Space", "/opt/My Apps/kestrova", "\"/opt/My Apps/kestrova\""},
                       ParseCase{"Percent", "/opt/100%/kestrova", "/opt/100%%/kestrova"},
-                      ParseCase{"Dollar", "/opt/$x/kestrova", "\"/opt/\\\\$x/kestrova\""},
                       ParseCase{"QuoteAndBacktick", "/opt/a\"b`c/k", "\"/opt/a\\\\\"b\\\\`c/k\""},
                       ParseCase{"Backslash", "/opt/a\\b/k", "\"/opt/a\\\\\\\\b/k\""},
                       ParseCase{"Japanese", "/opt/ひまわり/kestrova", "/opt/ひまわり/kestrova"}),
