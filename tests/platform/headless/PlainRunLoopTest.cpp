@@ -45,6 +45,7 @@ TEST(PlainRunLoop, ModalStateHoldsDefaultModeTimersOnly) {
         ++held;
         if (modal) ++heldDuringModal;
     });
+    loop.endModal();  // one too many: the next alert still holds the timers
     loop.addTimer(milliseconds(10), RunLoopMode::Common, [&] {
         ++common;
         if (common == 1) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <numeric>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -204,6 +205,15 @@ INSTANTIATE_TEST_SUITE_P(
         Document{"Binary257Deep", [] { return nestedBinary(257); }, "deeper than 256 levels"},
         Document{"DeepBinary", [] { return nestedBinary(100'000); }, "deeper than 256 levels"},
         Document{"SharedWithinLimit", [] { return sharing(999'999, kTrue); }, nullptr},
+        Document{"ExactlyTheMostObjectsInTheTable",
+                 [] {
+                     std::vector<std::uint64_t> refs(999'999);
+                     std::iota(refs.begin(), refs.end(), 1);
+                     std::vector<std::string> objects{binaryArray(refs, 4)};
+                     objects.resize(1'000'000, kTrue);
+                     return binary(objects, [](Layout& l) { l.refSize = 4; });
+                 },
+                 nullptr},
         Document{"SharedOneTooMany", [] { return sharing(1'000'000, kTrue); },
                  "more than 1000000 objects"},
         Document{"ReferenceBomb",

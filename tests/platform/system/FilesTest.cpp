@@ -1,7 +1,12 @@
 #include <gtest/gtest.h>
+#include <pwd.h>
+#include <unistd.h>
 
+#include <cstdlib>
 #include <fstream>
+#include <optional>
 
+#include "platform/system/Environment.h"
 #include "platform/system/Files.h"
 #include "support/ParamName.h"
 #include "support/TempDir.h"
@@ -43,6 +48,22 @@ INSTANTIATE_TEST_SUITE_P(
                      "Downloads"},
         UserDirsCase{"Unquoted", "XDG_DOWNLOAD_DIR=$HOME/x\n", "Documents", "Downloads"}),
     test::ParamName());
+
+// Without $HOME the password database names the home folder; a relative XDG_CONFIG_HOME is
+// ignored.
+TEST(Files, HomeFromThePasswordDatabaseWithoutHOME) {
+    const std::optional<std::string> home = Environment::value("HOME");
+    const std::optional<std::string> config = Environment::value("XDG_CONFIG_HOME");
+    ::unsetenv("HOME");
+    ::setenv("XDG_CONFIG_HOME", "relative/config", 1);
+    const Files files = Files::fromEnvironment();
+    if (home) ::setenv("HOME", home->c_str(), 1);
+    config ? ::setenv("XDG_CONFIG_HOME", config->c_str(), 1) : ::unsetenv("XDG_CONFIG_HOME");
+    const passwd* entry = ::getpwuid(::getuid());
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(files.homeDirectory(), entry->pw_dir);
+    EXPECT_EQ(files.configDirectory(), std::filesystem::path(entry->pw_dir) / ".config");
+}
 
 TEST(Files, MoveNeverReplacesAnExistingFile) {
     test::TempDir dir;

@@ -68,6 +68,7 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"FirstExecCounts", kHead + "Exec=/usr/bin/one\nExec=/usr/bin/two\n",
                   "/usr/bin/one"},
         ParseCase{"FieldCodeAsProgram", kHead + "Exec=%f\n", std::nullopt},
+        ParseCase{"FieldCodeInsideThePath", kHead + "Exec=/opt/a%fb\n", std::nullopt},
         ParseCase{"Relative", kHead + "Exec=app --x\n", std::nullopt},
         ParseCase{"Hidden", kHead + "Hidden=true\nExec=/usr/bin/app\n", std::nullopt},
         ParseCase{"HiddenAfterExec", kHead + "Exec=/usr/bin/app\nHidden=true\n", std::nullopt},

@@ -26,6 +26,12 @@ INSTANTIATE_TEST_SUITE_P(
                       IntegerCase{"99999999999999999999999", 2147483647},
                       IntegerCase{"-2147483649", -2147483647 - 1}, IntegerCase{"TV) ", 0}));
 
+TEST(TextUtil, StartsAndEndsWithTheWholeText) {
+    EXPECT_TRUE(TextUtil::startsWith("abc", "abc") && TextUtil::endsWith("abc", "abc"));
+    EXPECT_TRUE(TextUtil::endsWith("a.mp4", ".mp4"));
+    EXPECT_FALSE(TextUtil::endsWith("mp4", "a.mp4") || TextUtil::startsWith("ab", "abc"));
+}
+
 TEST(TextUtil, SplitKeepsEmptyPieces) {
     EXPECT_EQ(TextUtil::split("a  b", " "), (std::vector<std::string>{"a", "", "b"}));
     EXPECT_EQ(TextUtil::split("", "\n"), (std::vector<std::string>{""}));
