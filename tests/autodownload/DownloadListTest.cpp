@@ -1,166 +1,102 @@
-// The download list merge, the recording of downloaded episodes and the checks on records.
+// The download list's records, the merge of a fetched list with the stored one, and the episode
+// record of downloaded episodes.
 #include <gtest/gtest.h>
 
 #include "autodownload/AnimeRecord.h"
 #include "autodownload/AutoDownloadSystem.h"
-#include "support/ParamName.h"
 #include "support/TestPlatform.h"
 
 namespace kestrova {
 namespace {
 
-PlistValue flags(std::initializer_list<bool> values) {
-    PlistValue::Array items;
-    for (const bool v : values) items.push_back(PlistValue::boolean(v));
-    return PlistValue::array(std::move(items));
-}
+const PlistValue kTrue = PlistValue::boolean(true), kFalse = PlistValue::boolean(false);
 
-PlistValue record(const std::string& title, std::optional<PlistValue> status,
-                  std::int64_t time = 24) {
+// A record of the title with the status and the "time"; changed: one more entry set.
+PlistValue record(const std::string& title, std::optional<PlistValue> status = {}, int time = 24,
+                  const std::string& changed = "", PlistValue value = {}) {
     PlistValue::Dictionary entries{{"title", PlistValue::string(title)},
                                    {"keyword", PlistValue::array({PlistValue::string(title)})},
                                    {"time", PlistValue::integer(time)}};
-    if (status) entries.emplace("status", *status);
+    if (status) entries.insert_or_assign("status", *status);
+    if (!changed.empty()) entries.insert_or_assign(changed, value);
     return PlistValue::dictionary(std::move(entries));
 }
+PlistValue list(const std::vector<PlistValue>& records) { return PlistValue::array(records); }
 
-const PlistValue kTrue = PlistValue::boolean(true);
-const PlistValue kFalse = PlistValue::boolean(false);
-
-struct MergeCase {
-    const char* name;
-    PlistValue fetched;
-    std::optional<PlistValue> stored;
-    PlistValue merged;
-};
-
-class MergeTest : public ::testing::TestWithParam<MergeCase> {};
-
-TEST_P(MergeTest, KeepsTheUsersStatusAndTheServersEverythingElse) {
-    EXPECT_EQ(AutoDownloadSystem::mergeList(GetParam().fetched, GetParam().stored),
-              GetParam().merged);
+TEST(AnimeRecordTest, SaysWhyARecordCannotBeUsed) {
+    const std::tuple<const char*, PlistValue, std::optional<std::string>> rows[] = {
+        {"Usable", record("Foo"), {}},
+        {"WithoutKeyword", PlistValue::dictionary({{"title", PlistValue::string("Foo")}}), {}},
+        {"NotADictionary", list({}), "not a dictionary"},
+        {"WithoutTitle", PlistValue::dictionary(), "no \"title\" text"},
+        {"TitleNotText", record("Foo", {}, 1, "title", kTrue), "no \"title\" text"},
+        {"KeywordNotAList", record("Foo", {}, 1, "keyword", kTrue),
+         "\"keyword\" is not a list (Foo)"},
+        {"KeywordHoldsNoText", record("Foo", {}, 1, "keyword", list({kTrue})),
+         "\"keyword\" holds something other than text (Foo)"},
+        {"CarriesURL", record("Foo", {}, 1, "URL", kTrue), "carries \"URL\" or \"file\" (Foo)"},
+        {"CarriesFile", record("F\n", {}, 1, "file", kTrue), "carries \"URL\" or \"file\" (F\\n)"},
+    };
+    for (const auto& [name, row, problem] : rows)
+        EXPECT_EQ(AnimeRecord::problem(row), problem) << name;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Lists, MergeTest,
-    ::testing::Values(
-        MergeCase{"NoStoredList", PlistValue::array({record("Foo", kTrue)}), std::nullopt,
-                  PlistValue::array({record("Foo", kTrue)})},
-        MergeCase{"EmptyStoredList", PlistValue::array({record("Foo", kTrue)}), PlistValue::array(),
-                  PlistValue::array({record("Foo", kTrue)})},
-        MergeCase{"StoredFalseWins", PlistValue::array({record("Foo", kTrue, 30)}),
-                  PlistValue::array({record("Foo", kFalse, 24)}),
-                  PlistValue::array({record("Foo", kFalse, 30)})},
-        MergeCase{"StoredWithoutStatusRemovesIt", PlistValue::array({record("Foo", kTrue)}),
-                  PlistValue::array({record("Foo", std::nullopt)}),
-                  PlistValue::array({record("Foo", std::nullopt)})},
-        MergeCase{"FirstOfTwoStoredTitlesIsUsed", PlistValue::array({record("Foo", kTrue)}),
-                  PlistValue::array({record("Foo", PlistValue::integer(0)), record("Foo", kFalse)}),
-                  PlistValue::array({record("Foo", PlistValue::integer(0))})},
-        MergeCase{"NewTitleKeepsServersStatus",
-                  PlistValue::array({record("Foo", kFalse), record("Bar", kTrue)}),
-                  PlistValue::array({record("Foo", kTrue)}),
-                  PlistValue::array({record("Foo", kTrue), record("Bar", kTrue)})},
-        MergeCase{"DroppedTitleIsGoneAndServerOrderKept",
-                  PlistValue::array({record("Bar", kTrue), record("Foo", kTrue)}),
-                  PlistValue::array({record("Old", kFalse), record("Foo", kFalse),
-                                     record("Bar", kFalse)}),
-                  PlistValue::array({record("Bar", kFalse), record("Foo", kFalse)})},
-        MergeCase{"TitlesMatchCaseSensitively", PlistValue::array({record("Foo", kTrue)}),
-                  PlistValue::array({record("foo", kFalse)}),
-                  PlistValue::array({record("Foo", kTrue)})},
-        MergeCase{"StoredElementsThatAreNoRecordsAreIgnored",
-                  PlistValue::array({record("Foo", kTrue)}),
-                  PlistValue::array({PlistValue::string("Foo"), record("Foo", kFalse)}),
-                  PlistValue::array({record("Foo", kFalse)})}),
-    test::ParamName());
-
-class EpisodeRecordTest : public ::testing::Test {
-protected:
-    test::TestPlatform platform;
-    AutoDownloadSystem system{platform.services, false};
-    const PlistValue list = PlistValue::array();
-};
-
-TEST_F(EpisodeRecordTest, RecordsEpisodesAndGrowsTheFlagsWithoutHoles) {
-    const PlistValue empty = PlistValue::dictionary();
-    const PlistValue fifth = system.eplstManager("Foo (05)", empty, list);
-    EXPECT_EQ(fifth,
-              PlistValue::dictionary({{"Foo", flags({false, false, false, false, false, true})}}));
-    EXPECT_EQ(empty, PlistValue::dictionary());  // the record handed in is not changed
-    const PlistValue third = system.eplstManager("Foo (03)", fifth, list);
-    EXPECT_EQ(*third.find("Foo"), flags({false, false, false, true, false, true}));
-    const PlistValue sixth = system.eplstManager("Foo (06)", third, list);
-    EXPECT_EQ(*sixth.find("Foo"), flags({false, false, false, true, false, true, true}));
-    EXPECT_EQ(system.eplstManager("Foo (06)", sixth, list), sixth);
-    // Other titles are untouched.
-    const PlistValue both = system.eplstManager("Bar (01)", sixth, list);
-    EXPECT_EQ(*both.find("Bar"), flags({false, true}));
-    EXPECT_EQ(*both.find("Foo"), *sixth.find("Foo"));
-}
-
-TEST_F(EpisodeRecordTest, TitleIsTheTextBeforeTheFirstParenthesis) {
-    const PlistValue result = system.eplstManager("Foo (TV) (05)", PlistValue::dictionary(), list);
-    EXPECT_EQ(result, PlistValue::dictionary({{"Foo", flags({true})}}));
-}
-
-TEST_F(EpisodeRecordTest, EntryThatIsNoListStartsAfresh) {
-    const PlistValue broken = PlistValue::dictionary({{"Foo", PlistValue::string("x")}});
-    EXPECT_EQ(*system.eplstManager("Foo (02)", broken, list).find("Foo"),
-              flags({false, false, true}));
-}
-
-TEST_F(EpisodeRecordTest, NumbersThatCannotIndexFlagsAreLoggedAndChangeNothing) {
-    const PlistValue start = PlistValue::dictionary({{"Foo", flags({false, true})}});
-    for (const std::string name :
-         {"Foo (-1)", "Foo (10000)", "Foo (2147483647)", "Foo 05", "Foo(05)"}) {
-        EXPECT_EQ(system.eplstManager(name, start, list), start) << name;
-        EXPECT_TRUE(
-            platform.log.contains("AutoDownloadSystem -> Failed to Record Episode: " + name))
-            << name;
+// The server's records in its order, each with the status of the first stored record of its
+// title: a stored record without one removes it.
+TEST(DownloadListTest, MergeKeepsTheUsersStatusAndTheServersEverythingElse) {
+    const PlistValue fetched = list({record("Bar", kTrue), record("Foo", kTrue, 30)});
+    EXPECT_EQ(AutoDownloadSystem::mergeList(fetched, std::nullopt), fetched);
+    const std::tuple<const char*, PlistValue, PlistValue> rows[] = {
+        {"StoredStatusWins",
+         list({PlistValue::string("Foo"), record("Old"), record("Foo", kFalse)}),
+         list({record("Bar", kTrue), record("Foo", kFalse, 30)})},
+        {"StoredWithoutStatus", list({record("Foo")}),
+         list({record("Bar", kTrue), record("Foo", {}, 30)})},
+        {"FirstStoredRecord", list({record("Foo", PlistValue::integer(0)), record("Foo", kFalse)}),
+         list({record("Bar", kTrue), record("Foo", PlistValue::integer(0), 30)})},
+    };
+    for (const auto& [name, stored, merged] : rows) {
+        EXPECT_TRUE(AutoDownloadSystem::mergeList(fetched, stored) == merged) << name;
     }
-    EXPECT_EQ(system.eplstManager("Foo (9999)", start, list).find("Foo")->asArray()->size(),
-              10000u);
 }
 
-struct RecordCase {
-    const char* name;
-    PlistValue record;
-    bool usable;
-};
-
-class AnimeRecordTest : public ::testing::TestWithParam<RecordCase> {};
-
-TEST_P(AnimeRecordTest, TellsUsableRecordsFromBrokenOnes) {
-    EXPECT_EQ(!AnimeRecord::problem(GetParam().record).has_value(), GetParam().usable);
+// Flags of "t" (true) and "f" (false).
+PlistValue flags(const std::string& marks) {
+    PlistValue::Array items;
+    for (const char m : marks) items.push_back(PlistValue::boolean(m == 't'));
+    return PlistValue::array(std::move(items));
 }
 
-PlistValue with(PlistValue base, const std::string& key, PlistValue value) {
-    base.asDictionary()->insert_or_assign(key, std::move(value));
-    return base;
+// "<title> (NN)" marks episode NN of the title; a name without " (" or a number outside 0 to
+// 9999 is logged and changes nothing.
+TEST(DownloadListTest, EpisodeRecordMarksTheEpisodeOrRefusesTheName) {
+    const PlistValue none = PlistValue::dictionary();
+    const PlistValue fifth = PlistValue::dictionary({{"Foo", flags("ffffft")}});
+    const std::tuple<const char*, PlistValue, std::string> rows[] = {
+        {"Foo (05)", none, "ffffft"},
+        {"Foo (03)", fifth, "ffftft"},
+        {"Foo (06)", fifth, "ffffftt"},
+        {"Foo (TV) (00)", none, "t"},
+        {"Foo (02)", PlistValue::dictionary({{"Foo", PlistValue::string("x")}}), "fft"},
+        {"Foo (9999)", none, std::string(9999, 'f') + "t"},
+        {"Foo (-1)", fifth, ""},
+        {"Foo (10000)", fifth, ""},
+        {"Foo 05", fifth, ""},
+    };
+    for (const auto& [file, before, after] : rows) {
+        test::TestPlatform platform;
+        PlistValue expected = before;
+        if (!after.empty()) expected.asDictionary()->insert_or_assign("Foo", flags(after));
+        EXPECT_TRUE(
+            AutoDownloadSystem(platform.services, false).eplstManager(file, before, list({})) ==
+            expected)
+            << file;
+        EXPECT_EQ(platform.log.contains(
+                      std::string("AutoDownloadSystem -> Failed to Record Episode: ") + file),
+                  after.empty())
+            << file;
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Records, AnimeRecordTest,
-    ::testing::Values(
-        RecordCase{"Complete", record("Foo", kTrue), true},
-        RecordCase{"WithoutKeyword", PlistValue::dictionary({{"title", PlistValue::string("Foo")}}),
-                   true},
-        RecordCase{"NotADictionary", PlistValue::array(), false},
-        RecordCase{"WithoutTitle", PlistValue::dictionary(), false},
-        RecordCase{"TitleNotText", with(record("Foo", kTrue), "title", PlistValue::integer(1)),
-                   false},
-        RecordCase{"KeywordNotAList",
-                   with(record("Foo", kTrue), "keyword", PlistValue::string("Foo")), false},
-        RecordCase{
-            "KeywordHoldsANumber",
-            with(record("Foo", kTrue), "keyword", PlistValue::array({PlistValue::integer(1)})),
-            false},
-        RecordCase{"CarriesURL", with(record("Foo", kTrue), "URL", PlistValue::string("http://x/")),
-                   false},
-        RecordCase{"CarriesFile", with(record("Foo", kTrue), "file", PlistValue::string("../../x")),
-                   false}),
-    test::ParamName());
 
 }  // namespace
 }  // namespace kestrova
