@@ -1,0 +1,197 @@
+// What the Qt backend adds that neither a headless test nor the panel shows, on Qt's offscreen
+// platform. What the panel, the clipboard and the notification server see is in test_desktop.py.
+#include <gtest/gtest.h>
+
+#include <QtWidgets>
+#include <atomic>
+#include <thread>
+
+#include "platform/qt/QtAlerts.h"
+#include "platform/qt/QtMenuMirror.h"
+#include "platform/qt/QtPasteboard.h"
+#include "platform/qt/QtRunLoop.h"
+#include "support/ParamName.h"
+
+namespace kestrova::qt {
+namespace {
+
+using namespace std::chrono_literals;
+
+// One QApplication for the test program, offscreen and away from its runner's session bus.
+class OffscreenQt : public ::testing::Environment {
+    void SetUp() override {
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        ::setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent", 1);
+        app_ = std::make_unique<QApplication>(argc_, argv_);
+        QApplication::setQuitOnLastWindowClosed(false);  // the alerts are the only windows
+    }
+    void TearDown() override { app_.reset(); }
+    int argc_ = 1;
+    char name_[5] = "test";
+    char* argv_[2] = {name_, nullptr};
+    std::unique_ptr<QApplication> app_;
+};
+[[maybe_unused]] auto* const kQt = ::testing::AddGlobalTestEnvironment(new OffscreenQt);
+
+// Runs Qt's event loop until condition holds or 10 s have passed; answers the last result.
+bool spinUntil(const std::function<bool()>& condition) {
+    for (const auto end = std::chrono::steady_clock::now() + 10s; !condition();) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
+
+TEST(QtMenuMirrorTest, FollowsTheModelInPlaceWithQtsOwnLabels) {
+    QMenu qmenu;
+    QtMenuMirror mirror(qmenu, QtMenuMirror::Labels::Qt, nullptr);
+    Menu model("Main");
+    auto paste = std::make_shared<MenuItem>("ペーストボードからダウンロード");
+    model.addItem(paste);
+    model.addItem(MenuItem::separatorItem());
+    model.addItem(std::make_shared<MenuItem>("Kestrovaを終了"));
+    mirror.sync(model);
+    const QList<QAction*> fixed = qmenu.actions();
+
+    // A download comes below a new separator; the fixed items keep their actions.
+    auto download = std::make_shared<MenuItem>("a_b & c.bin\u3000(0.0%)");
+    model.insertItem(MenuItem::separatorItem(), 1);
+    model.insertItem(download, 2);
+    mirror.sync(model);
+    ASSERT_EQ(qmenu.actions().size(), 5);
+    QAction* row = qmenu.actions()[2];
+    EXPECT_EQ(qmenu.actions(),
+              (QList<QAction*>{fixed[0], qmenu.actions()[1], row, fixed[1], fixed[2]}));
+    EXPECT_EQ(row->text(), "a_b && c.bin\u3000(0.0%)") << "Qt reads only \"&\" as a mark";
+
+    // Progress changes the same action, once for one change, then the tick comes.
+    int changes = 0;
+    QObject::connect(row, &QAction::changed, [&] { ++changes; });
+    download->setTitle("a.bin\u3000(42.5%)");
+    mirror.sync(model);
+    mirror.sync(model);
+    EXPECT_EQ(changes, 1);
+    download->setState(MenuItem::kOn);
+    mirror.sync(model);
+    EXPECT_EQ(qmenu.actions()[2], row);
+    EXPECT_TRUE(row->isChecked());
+
+    // The rows go: the fixed actions as at the start. An item moved keeps its action.
+    model.removeItemAtIndex(1);
+    model.removeItemAtIndex(1);
+    mirror.sync(model);
+    EXPECT_EQ(qmenu.actions(), fixed);
+    model.removeItem(paste);
+    model.addItem(paste);
+    mirror.sync(model);
+    EXPECT_EQ(qmenu.actions(), (QList<QAction*>{fixed[1], fixed[2], fixed[0]}));
+}
+
+// Counts the modal state QtAlerts reports; nothing else of a run loop is used.
+class ModalRecorder : public RunLoop {
+public:
+    TimerId addTimer(std::chrono::milliseconds, RunLoopMode, Task) override { return 0; }
+    void removeTimer(TimerId) override {}
+    void post(Task) override {}
+    int run() override { return 0; }
+    void quit(int) override {}
+    void beginModal() override { ++depth; }
+    void endModal() override { --depth; }
+    int depth = 0;
+};
+
+const Alert kQuit = Alert::withDefaultAlternateOther(
+    "Kestrova", "終了", "キャンセル", "", "<b>ダウンロード</b>が完了していません。\n終了しますか？");
+const Alert kThree = Alert::withDefaultAlternateOther("Kestrova", "はい", "いいえ", "後で", "x");
+const Alert kOk = Alert::withDefaultAlternateOther("Kestrova", "OK", "", "", "最新です。");
+const Alert kList = Alert::withButtonList("Kestrova", "x", {"OK", "Cancel"}, Alert::Style::Warning);
+
+struct AlertRow {
+    const char* name;
+    Alert alert;
+    QString press;  // a button's title, "Return", "Escape", or "" to close the box unanswered
+    int answer;
+};
+
+class QtAlertsTest : public ::testing::TestWithParam<AlertRow> {};
+
+TEST_P(QtAlertsTest, AnswersAsTheAlertsFormSays) {
+    ModalRecorder modal;
+    QtAlerts alerts(modal);
+    int modalWhileShown = -1;
+    QTimer driver;  // acts on the box once it is up
+    QObject::connect(&driver, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr || !box->isVisible()) return;
+        driver.stop();
+        modalWhileShown = modal.depth;
+        // Texts as given, line breaks kept, never read as markup.
+        EXPECT_EQ(box->informativeText().toStdString(), GetParam().alert.informativeText);
+        EXPECT_EQ(box->findChild<QLabel*>("qt_msgbox_informativelabel")->textFormat(),
+                  Qt::PlainText);
+        const QString press = GetParam().press;
+        if (press == "Return" || press == "Escape") {
+            QKeyEvent key(QEvent::KeyPress, press == "Return" ? Qt::Key_Return : Qt::Key_Escape,
+                          Qt::NoModifier);
+            QCoreApplication::sendEvent(box, &key);
+        }
+        if (press.isEmpty()) box->hide();  // as when the program quits with the alert up
+        for (QAbstractButton* button : box->buttons()) {
+            if (button->text() == press) button->click();
+        }
+    });
+    driver.start(5ms);
+    // Asked from another thread: shown on the main thread all the same (the program asks on
+    // the main thread, and those alerts are answered end to end).
+    std::atomic<int> answer = 99;
+    std::thread worker([&] { answer = alerts.runModal(GetParam().alert); });
+    spinUntil([&] { return answer != 99; });
+    worker.join();
+    EXPECT_EQ(answer, GetParam().answer);
+    EXPECT_EQ(modalWhileShown, 1);
+    EXPECT_EQ(modal.depth, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, QtAlertsTest,
+    ::testing::Values(
+        AlertRow{"default", kQuit, "終了", 1}, AlertRow{"alternate", kQuit, "キャンセル", 0},
+        AlertRow{"other", kThree, "後で", -1}, AlertRow{"return_is_default", kQuit, "Return", 1},
+        AlertRow{"escape_is_alternate", kThree, "Escape", 0},
+        AlertRow{"unanswered_is_as_escape", kThree, "", 0},
+        AlertRow{"lone_ok_escape", kOk, "Escape", 1}, AlertRow{"list_first", kList, "OK", 1000},
+        AlertRow{"list_second", kList, "Cancel", 1001},
+        AlertRow{"list_return_is_first", kList, "Return", 1000}),
+    test::ParamName());
+
+TEST(QtRunLoopTest, DefaultTimersWaitForTheLastAlertToCloseCommonTimersGoOn) {
+    QtRunLoop loop;
+    int held = 0, removed = 0, common = 0;
+    loop.addTimer(5ms, RunLoopMode::Default, [&] { ++held; });
+    const auto gone = loop.addTimer(5ms, RunLoopMode::Default, [&] { ++removed; });
+    loop.addTimer(5ms, RunLoopMode::Common, [&] { ++common; });
+    loop.beginModal();
+    loop.beginModal();  // an alert over an alert
+    ASSERT_TRUE(spinUntil([&] { return common >= 10; }));
+    loop.endModal();
+    ASSERT_TRUE(spinUntil([&] { return common >= 15; }));
+    loop.removeTimer(gone);
+    const int heldWhileUp = held;
+    loop.endModal();
+    EXPECT_TRUE(spinUntil([&] { return held > 0 && common >= 20; }));
+    EXPECT_EQ(heldWhileUp, 0);
+    EXPECT_EQ(removed, 0);
+}
+
+TEST(QtPasteboardTest, AClipboardWithoutTextHasNoString) {
+    QtPasteboard pasteboard;
+    auto* data = new QMimeData;
+    data->setData("application/octet-stream", QByteArray("\x01\x02", 2));
+    QGuiApplication::clipboard()->setMimeData(data);
+    ASSERT_TRUE(spinUntil([&] { return pasteboard.changeCount() > 0; }));
+    EXPECT_EQ(pasteboard.string(), std::nullopt);
+}
+
+}  // namespace
+}  // namespace kestrova::qt
