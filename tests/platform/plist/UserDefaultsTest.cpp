@@ -1,3 +1,5 @@
+// The settings store: registered values, atomic writes, and what it does with a store it cannot
+// use (kept aside when unreadable as settings, left alone when it cannot be read at all).
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,61 +17,62 @@
 namespace kestrova {
 namespace {
 
+namespace fs = std::filesystem;
+
 class UserDefaultsTest : public ::testing::Test {
 protected:
-    std::filesystem::path store() const { return dir.path() / "kestrova" / "defaults.plist"; }
-    std::vector<std::filesystem::path> corruptCopies() const {
-        std::vector<std::filesystem::path> found;
-        for (const auto& e : std::filesystem::directory_iterator(store().parent_path())) {
-            if (e.path().filename().string().rfind("defaults.plist.corrupt-", 0) == 0) {
+    fs::path store() const { return dir.path() / "kestrova" / "defaults.plist"; }
+    std::vector<fs::path> corruptCopies() const {
+        std::vector<fs::path> found;
+        for (const auto& e : fs::directory_iterator(store().parent_path())) {
+            if (e.path().filename().string().starts_with("defaults.plist.corrupt-")) {
                 found.push_back(e.path());
             }
         }
         return found;
     }
-    // The store as a launch reads it.
+    // The store as a launch reads it, with one registered value.
     std::unique_ptr<UserDefaults> open() {
         auto defaults = std::make_unique<UserDefaults>(store(), log);
         defaults->load();
+        defaults->registerDefaults({{"saveLogFile", PlistValue::boolean(true)}});
         return defaults;
     }
     test::TempDir dir;
     test::RecordingLog log;
 };
 
-TEST_F(UserDefaultsTest, RegisteredValuesAnswerUntilWrittenAndWritesSurviveRestart) {
+// Registered values answer until a key is written; only written keys are stored and read back;
+// typed reads refuse other types; a stray temporary file of an interrupted write is no store.
+TEST_F(UserDefaultsTest, WritesSurviveARestartRegisteredValuesDoNot) {
+    const auto flags = PlistValue::array({PlistValue::boolean(false), PlistValue::boolean(true)});
     {
         const auto defaults = open();
-        defaults->registerDefaults({{"saveLogFile", PlistValue::boolean(true)},
-                                    {"list", PlistValue::array({PlistValue::string("a")})}});
         EXPECT_TRUE(defaults->boolForKey("saveLogFile"));
-        EXPECT_FALSE(Files::exists(store()));  // nothing written yet
+        EXPECT_FALSE(Files::exists(store()));
         defaults->setBool(false, "saveLogFile");
-        defaults->setObject(
-            PlistValue::dictionary({{"Foo", PlistValue::array({PlistValue::boolean(false),
-                                                               PlistValue::boolean(true)})}}),
-            "downloadedEpisodeList");
+        defaults->setObject(PlistValue::dictionary({{"Foo", flags}}), "downloadedEpisodeList");
+        defaults->setObject(PlistValue::integer(1), "number");
     }
+    std::ofstream(store().string() + ".tmp-99999") << "<?xml version=\"1.0\"?><plist><dict><key>";
     const auto reopened = open();
-    reopened->registerDefaults({{"saveLogFile", PlistValue::boolean(true)}});
     EXPECT_FALSE(reopened->boolForKey("saveLogFile"));
-    auto episodes = reopened->dictionaryForKey("downloadedEpisodeList");
-    ASSERT_TRUE(episodes);
-    EXPECT_TRUE(episodes->find("Foo")->asArray()->at(1).isTrue());
-    // Only written keys are stored.
-    auto onDisk = PlistIO::readFile(store());
-    ASSERT_TRUE(onDisk);
-    EXPECT_EQ(onDisk->find("list"), nullptr);
+    EXPECT_EQ(reopened->dictionaryForKey("downloadedEpisodeList"),
+              PlistValue::dictionary({{"Foo", flags}}));
+    EXPECT_FALSE(reopened->arrayForKey("downloadedEpisodeList"));
+    EXPECT_TRUE(reopened->boolForKey("number"));
+    EXPECT_FALSE(reopened->boolForKey("missing"));
+    EXPECT_TRUE(corruptCopies().empty());
 }
 
-TEST_F(UserDefaultsTest, TypedReadsRefuseOtherTypes) {
-    UserDefaults defaults(store(), log);
-    defaults.setObject(PlistValue::string("not a list"), "autoDownloadList");
-    defaults.setObject(PlistValue::integer(1), "number");
-    EXPECT_FALSE(defaults.arrayForKey("autoDownloadList"));
-    EXPECT_FALSE(defaults.dictionaryForKey("autoDownloadList"));
-    EXPECT_TRUE(defaults.boolForKey("number"));
-    EXPECT_FALSE(defaults.boolForKey("missing"));
+TEST_F(UserDefaultsTest, UnwritableFolderFailsWithoutLosingTheValueInMemory) {
+    Files::createDirectories(dir.path() / "kestrova");
+    UserDefaults defaults(dir.path() / "kestrova" / "blocked" / "defaults.plist", log);
+    std::ofstream(dir.path() / "kestrova" / "blocked") << "x";  // a file where the folder goes
+    defaults.setBool(true, "saveDebugLog");
+    EXPECT_TRUE(defaults.boolForKey("saveDebugLog"));
+    EXPECT_FALSE(defaults.synchronize());
+    EXPECT_FALSE(log.linesStartingWith("UserDefaults -> Failed to Save").empty());
 }
 
 std::string nestedArrays(int depth) {
@@ -79,113 +82,64 @@ std::string nestedArrays(int depth) {
     return doc + "</dict></plist>";
 }
 
-struct CorruptCase {
+struct StoreCase {
     const char* name;
-    std::string content;
+    void (*make)(const fs::path& store);
+    bool keptAside;     // moved to defaults.plist.corrupt-<time>; else left in place, unwritten
+    bool needsNonRoot;  // root reads every file
 };
 
-class UserDefaultsCorruptTest : public UserDefaultsTest,
-                                public ::testing::WithParamInterface<CorruptCase> {};
+class UserDefaultsStoreTest : public UserDefaultsTest,
+                              public ::testing::WithParamInterface<StoreCase> {};
 
-TEST_P(UserDefaultsCorruptTest, UnreadableStoreIsKeptAsideAndRegisteredValuesAnswer) {
-    Files::createDirectories(store().parent_path());
-    std::ofstream(store(), std::ios::binary) << GetParam().content;
-
-    const auto defaults = open();
-    defaults->registerDefaults({{"saveLogFile", PlistValue::boolean(true)}});
-    EXPECT_TRUE(defaults->boolForKey("saveLogFile"));
-
-    auto copies = corruptCopies();
-    ASSERT_EQ(copies.size(), 1u);
-    std::ifstream kept(copies.front(), std::ios::binary);
-    std::string keptContent((std::istreambuf_iterator<char>(kept)), {});
-    EXPECT_EQ(keptContent, GetParam().content);
-    EXPECT_FALSE(log.linesStartingWith("UserDefaults -> Unreadable settings moved aside").empty());
-
-    // A later write creates a fresh store and leaves the kept copy alone.
-    defaults->setBool(false, "saveLogFile");
-    EXPECT_EQ(corruptCopies().size(), 1u);
-    EXPECT_TRUE(PlistIO::readFile(store()));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Stores, UserDefaultsCorruptTest,
-    ::testing::Values(CorruptCase{"Garbage", "this is not a property list"},
-                      CorruptCase{"Truncated", "<?xml version=\"1.0\"?><plist><dict><key>a"},
-                      CorruptCase{"ArrayRoot", "<plist version=\"1.0\"><array/></plist>"},
-                      CorruptCase{"NestedTooDeep", nestedArrays(300)},
-                      CorruptCase{"LargerThan32MiB", std::string(32 * 1024 * 1024 + 1, ' ')}),
-    test::ParamName());
-
-// What cannot be read at all may be fine for its owner: it stays where it is, is never written
-// in this run, and the registered values answer.
-struct UnreadableCase {
-    const char* name;
-    void (*make)(const std::filesystem::path& store);
-    bool needsNonRoot;
-};
-
-class UserDefaultsUnreadableTest : public UserDefaultsTest,
-                                   public ::testing::WithParamInterface<UnreadableCase> {};
-
-TEST_P(UserDefaultsUnreadableTest, IsLeftInPlaceAndNeverWritten) {
+TEST_P(UserDefaultsStoreTest, UnusableStoreIsKeptAsideOrLeftAlone) {
     if (GetParam().needsNonRoot && ::geteuid() == 0) GTEST_SKIP() << "root reads every file";
     Files::createDirectories(store().parent_path());
     GetParam().make(store());
-    const auto before = std::filesystem::symlink_status(store()).type();
-
+    const auto type = fs::symlink_status(store()).type();
     const auto defaults = open();
-    defaults->registerDefaults({{"saveLogFile", PlistValue::boolean(true)}});
+    EXPECT_TRUE(defaults->boolForKey("saveLogFile"));  // the registered value answers
     defaults->setBool(false, "saveLogFile");
-    EXPECT_FALSE(defaults->boolForKey("saveLogFile"));  // kept in memory only
-    EXPECT_FALSE(defaults->synchronize());
-
-    EXPECT_EQ(std::filesystem::symlink_status(store()).type(), before);
-    EXPECT_TRUE(corruptCopies().empty());
-    EXPECT_EQ(log.linesStartingWith("UserDefaults -> Unreadable settings left in place").size(),
-              1u);
-    EXPECT_TRUE(log.linesStartingWith("UserDefaults -> Failed to Save").empty());
+    EXPECT_FALSE(defaults->boolForKey("saveLogFile"));  // in memory in any case
+    EXPECT_EQ(corruptCopies().size(), GetParam().keptAside ? 1u : 0u);
+    if (GetParam().keptAside) {
+        EXPECT_EQ(log.linesStartingWith("UserDefaults -> Unreadable settings moved aside").size(),
+                  1u);
+        EXPECT_TRUE(PlistIO::readFile(store()));  // a fresh store beside the kept copy
+    } else {
+        EXPECT_EQ(fs::symlink_status(store()).type(), type);
+        EXPECT_FALSE(defaults->synchronize());
+        EXPECT_EQ(log.linesStartingWith("UserDefaults -> Unreadable settings left in place").size(),
+                  1u);
+    }
 }
+
+void write(const fs::path& store, const std::string& text) { std::ofstream(store) << text; }
 
 INSTANTIATE_TEST_SUITE_P(
-    Stores, UserDefaultsUnreadableTest,
+    Stores, UserDefaultsStoreTest,
     ::testing::Values(
-        UnreadableCase{"Folder", [](const auto& p) { Files::createDirectories(p); }, false},
-        UnreadableCase{"SymbolicLink",
-                       [](const auto& p) {
-                           const auto target = p.parent_path() / "elsewhere.plist";
-                           std::ofstream(target) << "<plist><dict/></plist>";
-                           std::filesystem::create_symlink(target, p);
-                       },
-                       false},
-        UnreadableCase{"Pipe", [](const auto& p) { ::mkfifo(p.c_str(), 0600); }, false},
-        UnreadableCase{"NoPermission",
-                       [](const auto& p) {
-                           std::ofstream(p) << "<plist><dict/></plist>";
-                           std::filesystem::permissions(p, std::filesystem::perms::none);
-                       },
-                       true}),
+        StoreCase{"Garbage", [](const auto& p) { write(p, "not a property list"); }, true, false},
+        StoreCase{"ArrayRoot", [](const auto& p) { write(p, "<plist><array/></plist>"); }, true,
+                  false},
+        StoreCase{"NestedTooDeep", [](const auto& p) { write(p, nestedArrays(300)); }, true, false},
+        StoreCase{"LargerThan32MiB",
+                  [](const auto& p) { write(p, std::string(32 << 20, ' ') + " "); }, true, false},
+        StoreCase{"Folder", [](const auto& p) { Files::createDirectories(p); }, false, false},
+        StoreCase{"SymbolicLink",
+                  [](const auto& p) {
+                      write(p.parent_path() / "elsewhere.plist", "<plist><dict/></plist>");
+                      fs::create_symlink(p.parent_path() / "elsewhere.plist", p);
+                  },
+                  false, false},
+        StoreCase{"Pipe", [](const auto& p) { ::mkfifo(p.c_str(), 0600); }, false, false},
+        StoreCase{"NoPermission",
+                  [](const auto& p) {
+                      write(p, "<plist><dict/></plist>");
+                      fs::permissions(p, fs::perms::none);
+                  },
+                  false, true}),
     test::ParamName());
-
-// A write interrupted before its rename leaves a stray temporary file; the store itself is
-// still the previous complete one.
-TEST_F(UserDefaultsTest, InterruptedWriteLeavesThePreviousStore) {
-    open()->setBool(true, "useAutoDownloadSystem");
-    std::ofstream(store().string() + ".tmp-99999") << "<?xml version=\"1.0\"?><plist><dict><key>";
-    EXPECT_TRUE(open()->boolForKey("useAutoDownloadSystem"));
-    EXPECT_TRUE(corruptCopies().empty());
-}
-
-TEST_F(UserDefaultsTest, UnwritableFolderFailsWithoutLosingTheValueInMemory) {
-    Files::createDirectories(dir.path() / "kestrova");
-    // A file where the store's folder should be makes every write fail.
-    UserDefaults defaults(dir.path() / "kestrova" / "blocked" / "defaults.plist", log);
-    std::ofstream(dir.path() / "kestrova" / "blocked") << "x";
-    defaults.setBool(true, "saveDebugLog");
-    EXPECT_TRUE(defaults.boolForKey("saveDebugLog"));
-    EXPECT_FALSE(defaults.synchronize());
-    EXPECT_FALSE(log.linesStartingWith("UserDefaults -> Failed to Save").empty());
-}
 
 }  // namespace
 }  // namespace kestrova
