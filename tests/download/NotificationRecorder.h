@@ -9,8 +9,7 @@
 
 namespace kestrova::test {
 
-// Every object posted under one name, in order, from any thread. Observes from construction
-// until destruction.
+// Every object posted under one name, in order, from any thread, while it exists.
 class NotificationRecorder {
 public:
     NotificationRecorder(NotificationCenter& center, const std::string& name) : center_(center) {
@@ -20,19 +19,15 @@ public:
         });
     }
     ~NotificationRecorder() { center_.removeObserver(this); }
-    NotificationRecorder(const NotificationRecorder&) = delete;
-    NotificationRecorder& operator=(const NotificationRecorder&) = delete;
 
     std::vector<PlistValue> objects() const {
         std::lock_guard lock(mutex_);
         return objects_;
     }
-    // The string values of key in every object (or the objects themselves when key is "").
-    std::vector<std::string> strings(const std::string& key = "") const {
+    std::vector<std::string> strings() const {  // of the objects that are strings
         std::vector<std::string> out;
-        for (const auto& object : objects()) {
-            out.push_back(key.empty() ? object.asString() ? *object.asString() : ""
-                                      : object.stringFor(key));
+        for (const PlistValue& object : objects()) {
+            if (const std::string* text = object.asString()) out.push_back(*text);
         }
         return out;
     }
