@@ -76,7 +76,8 @@ protected:
 };
 
 // Cancels from this thread reach a download that runs and one that waits, and leave a finished
-// one alone; nothing is posted once they have returned.
+// one alone; nothing of theirs is posted once they have returned, and the running one lets go
+// of its queue slot at once.
 TEST_F(DownloadConcurrencyTest, CancelsEndDownloadsQuietlyAndKeepFinishedOnes) {
     queue.setMaxConcurrentOperationCount(1);
     const auto done = addDownload(1, {.body = "complete file"});
@@ -87,15 +88,16 @@ TEST_F(DownloadConcurrencyTest, CancelsEndDownloadsQuietlyAndKeepFinishedOnes) {
     queue.cancelAllOperations();
     done->cancel();
     const std::size_t posted = records.objects().size();
-    queue.waitUntilAllOperationsAreFinished();
-    EXPECT_EQ(records.objects().size(), posted);
-    EXPECT_EQ(lastStatuses(),
-              (std::map<std::string, std::string>{{"1", "complete"}, {"2", "downloading"}}));
+    const auto next = addDownload(4, {.body = "x"});
+    ASSERT_TRUE(test::waitUntil([&] { return next->isFinished(); }));
+    EXPECT_EQ(records.objects().size(), posted + 3) << "setup, downloading, complete of the 4th";
+    EXPECT_EQ(lastStatuses(), (std::map<std::string, std::string>{
+                                  {"1", "complete"}, {"2", "downloading"}, {"4", "complete"}}));
     EXPECT_EQ(server.requestCount("/3"), 0u);
-    EXPECT_EQ(test::filesIn(platform.files.downloadsDirectory()), (Files{{"1", 13}}));
-    EXPECT_EQ(platform.banners(),
-              (std::vector<std::pair<std::string, std::string>>{{"ダウンロード完了", "1"}}));
-    EXPECT_EQ(observer.calls, 3);
+    EXPECT_EQ(test::filesIn(platform.files.downloadsDirectory()), (Files{{"1", 13}, {"4", 1}}));
+    EXPECT_EQ(platform.banners(), (std::vector<std::pair<std::string, std::string>>{
+                                      {"ダウンロード完了", "1"}, {"ダウンロード完了", "4"}}));
+    EXPECT_EQ(observer.calls, 4);
 }
 
 // The first two sources finish at the same moment; the third is still loading when the winner

@@ -49,20 +49,21 @@ TEST_P(FileDownloadAutoMarkTest, ComesFromTime) {
               GetParam().mebibytes == 150);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, FileDownloadAutoMarkTest,
-    ::testing::Values(
-        Mark{"Absent", std::nullopt, 150}, Mark{"Zero", PlistValue::integer(0), 150},
-        Mark{"Negative", PlistValue::integer(-3), 150},
-        Mark{"Boolean", PlistValue::boolean(true), 150},
-        Mark{"Integer", PlistValue::integer(24), 120},
-        Mark{"TextLeadingInteger", PlistValue::string(" 24分"), 120},
-        Mark{"RealIntegerPart", PlistValue::real(2.9), 10},
-        Mark{"RealNotANumber", PlistValue::real(std::nan("")), 150},
-        Mark{"LargeWithout32BitOverflow", PlistValue::integer(1'000'000'000), 5'000'000'000},
-        Mark{"IntegerClampedTo32Bits", PlistValue::integer(100'000'000'000), 10'737'418'235},
-        Mark{"RealClampedTo32Bits", PlistValue::real(1e12), 10'737'418'235}),
-    test::ParamName());
+const Mark kMarks[] = {
+    Mark("Absent", std::nullopt, 150),
+    Mark("Zero", PlistValue::integer(0), 150),
+    Mark("Negative", PlistValue::integer(-3), 150),
+    Mark("Boolean", PlistValue::boolean(true), 150),
+    Mark("Integer", PlistValue::integer(24), 120),
+    Mark("TextLeadingInteger", PlistValue::string(" 24分"), 120),
+    Mark("RealIntegerPart", PlistValue::real(2.9), 10),
+    Mark("RealNotANumber", PlistValue::real(std::nan("")), 150),
+    Mark("LargeWithout32BitOverflow", PlistValue::integer(1'000'000'000), 5'000'000'000),
+    Mark("IntegerClampedTo32Bits", PlistValue::integer(100'000'000'000), 10'737'418'235),
+    Mark("RealClampedTo32Bits", PlistValue::real(1e12), 10'737'418'235)};
+
+INSTANTIATE_TEST_SUITE_P(Cases, FileDownloadAutoMarkTest, ::testing::ValuesIn(kMarks),
+                         test::ParamName());
 
 // The first three end as cancelled.
 enum class Ending { Refused, Announced, NoSpace, Failed, Unsuitable, Won };
@@ -128,35 +129,27 @@ std::string repeated(const std::string& text, int times) {
     return out;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, FileDownloadAutoTest,
-    ::testing::Values(
-        Source{"BelowTheMarkRefused", {.body = std::string(5 * kMiB - 1, 'x')}, Ending::Refused},
-        Source{"WithoutLengthRefused",
-               {.body = kBody, .delivery = test::LoopbackServer::Delivery::Chunked},
-               Ending::Refused},
-        Source{"AtTheMarkUnsuitable", {.body = std::string(5 * kMiB, 'x')}, Ending::Unsuitable},
-        Source{"AboveTheMarkWins", {.body = kBody}, Ending::Won},
-        Source{"AnnouncedWhileWaiting", {.body = kBody}, Ending::Announced},
-        Source{"NotFoundFails", {.status = 404, .body = kBody}, Ending::Failed},
-        // 24 MiB would fit on the disk, but leave less than the 64 MiB kept free.
-        Source{"TooLittleLeftFreeRefused", {.body = std::string(24 * kMiB, 'x')}, Ending::NoSpace},
-        Source{
-            "WinnerTakesAFreeName", {.body = kBody}, Ending::Won, "Title (01)", "Title (01)", true},
-        Source{"SlashInTheFileNameReplaced", {.body = kBody}, Ending::Won, "F/Z (03)", "F／Z (03)"},
-        Source{"NulInTheFileNameReplaced",
-               {.body = kBody},
-               Ending::Won,
-               std::string("A\0B (04)", 8),
-               "A／B (04)"},
-        // 90 four-byte characters keep 58 (232 bytes): with " (05)" and ".download", or a
-        // numbered " (9999).mp4", they fill at most 255 bytes, and a 59th would be split.
-        Source{"LongTitleShortenedKeepingTheEpisodeNumber",
-               {.body = kBody},
-               Ending::Won,
-               repeated("𠮷", 90) + " (05)",
-               repeated("𠮷", 58) + " (05)"}),
-    test::ParamName());
+const Source kSources[] = {
+    Source("BelowTheMarkRefused", {.body = std::string(5 * kMiB - 1, 'x')}, Ending::Refused),
+    Source("WithoutLengthRefused",
+           {.body = kBody, .delivery = test::LoopbackServer::Delivery::Chunked}, Ending::Refused),
+    Source("AtTheMarkUnsuitable", {.body = std::string(5 * kMiB, 'x')}, Ending::Unsuitable),
+    Source("AboveTheMarkWins", {.body = kBody}, Ending::Won),
+    Source("AnnouncedWhileWaiting", {.body = kBody}, Ending::Announced),
+    Source("NotFoundFails", {.status = 404, .body = kBody}, Ending::Failed),
+    // 24 MiB would fit on the disk, but leave less than the 64 MiB kept free.
+    Source("TooLittleLeftFreeRefused", {.body = std::string(24 * kMiB, 'x')}, Ending::NoSpace),
+    Source("WinnerTakesAFreeName", {.body = kBody}, Ending::Won, "Title (01)", "Title (01)", true),
+    Source("SlashInTheFileNameReplaced", {.body = kBody}, Ending::Won, "F/Z (03)", "F／Z (03)"),
+    Source("NulInTheFileNameReplaced", {.body = kBody}, Ending::Won, std::string("A\0B (04)", 8),
+           "A／B (04)"),
+    // 90 four-byte characters keep 58 (232 bytes): with " (05)" and ".download", or a
+    // numbered " (9999).mp4", they fill at most 255 bytes, and a 59th would be split.
+    Source("LongTitleShortenedKeepingTheEpisodeNumber", {.body = kBody}, Ending::Won,
+           repeated("𠮷", 90) + " (05)", repeated("𠮷", 58) + " (05)")};
+
+INSTANTIATE_TEST_SUITE_P(Cases, FileDownloadAutoTest, ::testing::ValuesIn(kSources),
+                         test::ParamName());
 
 }  // namespace
 }  // namespace kestrova

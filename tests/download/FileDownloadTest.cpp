@@ -29,9 +29,9 @@ struct Case {
     // "status percentage" of each record; a run of "downloading" ones as its last, or as
     // "downloading" alone where the chunks make its values uncertain.
     Strings steps;
-    std::string shown;  // the name in every record and in the banner
     Setup setup = Setup::Plain;
-    std::string url = "";  // instead of the server's /clip.mp4
+    std::string shown = "clip.mp4";  // the name in every record and in the banner
+    std::string url = "";            // instead of the server's /clip.mp4
 };
 
 class FileDownloadTest : public ::testing::TestWithParam<Case> {};
@@ -63,9 +63,10 @@ TEST_P(FileDownloadTest, ReportsItsStepsAndKeepsOnlyAFinishedFile) {
         const std::string step =
             record.stringFor(key::kStatus) + " " + record.stringFor(key::kPercentage);
         EXPECT_NE(step, previous) << "a record only when its text changes";
-        if (step.starts_with("downloading") && previous.starts_with("downloading"))
-            steps.pop_back();
-        steps.push_back(step);
+        if (!step.starts_with("downloading") || !previous.starts_with("downloading")) {
+            steps.emplace_back();
+        }
+        steps.back() = step;
         previous = step;
     }
     if (row.steps.size() == 3 && row.steps[1] == "downloading") steps.at(1).resize(11);
@@ -86,37 +87,24 @@ TEST_P(FileDownloadTest, ReportsItsStepsAndKeepsOnlyAFinishedFile) {
 const Strings kDone{"setup 0%", "downloading 100.0%", "complete 完了"};
 const Strings kError{"error エラー"};
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, FileDownloadTest,
-    ::testing::Values(
-        Case{"Percentages", {.body = std::string(4 * kMiB, 'x')}, kDone, "clip.mp4"},
-        Case{"AmountsWithoutLength",
-             {.body = std::string(kMiB, 'x'), .delivery = Delivery::Chunked},
-             {"setup 0%", "downloading 1.0 MB", "complete 完了"},
-             "clip.mp4"},
-        Case{"BytesWithoutLength",
-             {.body = std::string(1000, 'x'), .delivery = Delivery::Chunked},
-             {"setup 0%", "downloading 1000 B", "complete 完了"},
-             "clip.mp4"},
-        Case{"TakenNameNumbered", {.body = "x"}, kDone, "clip (1).mp4", Setup::NameTaken},
-        Case{"RefusedBeforeTheFile", {.status = 404}, kError, kUnnamed},
-        Case{"UnfetchableUrl", {}, kError, kUnnamed, Setup::Plain, "コピーした文章"},
-        Case{"DroppedAfterTheFile",
-             {.body = std::string(kMiB, 'x'), .delivery = Delivery::ShortBody},
-             {"setup 0%", "downloading 50.0%", "error エラー"},
-             "clip.mp4"},
-        Case{"LongerThanTheFreeSpace",
-             {.body = std::string(40 * kMiB, 'x')},
-             kError,
-             "clip.mp4",
-             Setup::FullDisk},
-        // Nothing announced to check beforehand: the write that finds the disk full fails.
-        Case{"DiskFilledWithoutLength",
-             {.body = std::string(40 * kMiB, 'x'), .delivery = Delivery::Chunked},
-             {"setup 0%", "downloading", "error エラー"},
-             "clip.mp4",
-             Setup::FullDisk}),
-    test::ParamName());
+const Case kCases[] = {
+    Case("Percentages", {.body = std::string(4 * kMiB, 'x')}, kDone),
+    Case("AmountsWithoutLength", {.body = std::string(kMiB, 'x'), .delivery = Delivery::Chunked},
+         {"setup 0%", "downloading 1.0 MB", "complete 完了"}),
+    Case("BytesWithoutLength", {.body = std::string(1000, 'x'), .delivery = Delivery::Chunked},
+         {"setup 0%", "downloading 1000 B", "complete 完了"}),
+    Case("TakenNameNumbered", {.body = "x"}, kDone, Setup::NameTaken, "clip (1).mp4"),
+    Case("RefusedBeforeTheFile", {.status = 404}, kError, Setup::Plain, kUnnamed),
+    Case("UnfetchableUrl", {}, kError, Setup::Plain, kUnnamed, "コピーした文章"),
+    Case("DroppedAfterTheFile", {.body = std::string(kMiB, 'x'), .delivery = Delivery::ShortBody},
+         {"setup 0%", "downloading 50.0%", "error エラー"}),
+    Case("LongerThanTheFreeSpace", {.body = std::string(40 * kMiB, 'x')}, kError, Setup::FullDisk),
+    // Nothing announced to check beforehand: the write that finds the disk full fails.
+    Case("DiskFilledWithoutLength",
+         {.body = std::string(40 * kMiB, 'x'), .delivery = Delivery::Chunked},
+         {"setup 0%", "downloading", "error エラー"}, Setup::FullDisk)};
+
+INSTANTIATE_TEST_SUITE_P(Cases, FileDownloadTest, ::testing::ValuesIn(kCases), test::ParamName());
 
 }  // namespace
 }  // namespace kestrova

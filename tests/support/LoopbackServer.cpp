@@ -1,27 +1,11 @@
 #include "support/LoopbackServer.h"
 
-#include <zlib.h>
-
 namespace kestrova::test {
 namespace {
 
 constexpr const char* kBinaryType = "application/octet-stream";
 constexpr std::size_t kPiece = 64 * 1024;  // the most one write carries
 const LoopbackServer::Reply kNotFound{.status = 404, .body = "no such file"};
-
-std::string gzip(std::string data) {
-    z_stream stream{};
-    // 15 window bits + 16: a gzip wrapper rather than a bare zlib stream.
-    deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
-    std::string out(deflateBound(&stream, static_cast<uLong>(data.size())), '\0');
-    stream.next_in = reinterpret_cast<Bytef*>(data.data());
-    stream.avail_in = static_cast<uInt>(data.size());
-    stream.next_out = reinterpret_cast<Bytef*>(out.data());
-    stream.avail_out = static_cast<uInt>(out.size());
-    deflate(&stream, Z_FINISH);
-    deflateEnd(&stream);
-    return out.substr(0, stream.total_out);
-}
 
 }  // namespace
 
@@ -84,10 +68,6 @@ void LoopbackServer::answer(const httplib::Request& request, httplib::Response& 
     if (handler) return handler(routed, response);
     response.status = reply->status;
     for (const auto& [name, value] : reply->headers) response.set_header(name, value);
-    if (reply->delivery == Delivery::Gzip) {
-        reply->body = gzip(reply->body);
-        response.set_header("Content-Encoding", "gzip");
-    }
     const std::size_t size = reply->body.size();
     if (reply->status >= 300 || size == 0) return response.set_content(reply->body, kBinaryType);
     const bool half = reply->delivery == Delivery::ShortBody || reply->delivery == Delivery::Stall;

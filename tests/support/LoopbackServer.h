@@ -15,7 +15,6 @@ public:
         Whole,      // Content-Length and the whole body
         Chunked,    // chunked, no length announced
         ShortBody,  // the whole length announced, half the body sent, connection closed
-        Gzip,       // the body gzip-compressed, "Content-Encoding: gzip"
         Stall,      // the whole length announced, half the body, then silence until the end
     };
     struct Reply {

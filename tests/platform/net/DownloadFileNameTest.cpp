@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include "platform/net/DownloadFileName.h"
-#include "platform/text/TextUtil.h"
 #include "support/ParamName.h"
 
 namespace kestrova {
@@ -11,8 +10,8 @@ namespace {
 struct Case {
     const char* name;
     std::string contentDisposition;
-    std::string url;
     std::string expected;
+    std::string url = "http://h/x";
 };
 
 class DownloadFileNameTest : public ::testing::TestWithParam<Case> {};
@@ -22,32 +21,30 @@ TEST_P(DownloadFileNameTest, IsAPlainNameFromHeaderOrUrl) {
               GetParam().expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, DownloadFileNameTest,
-    ::testing::Values(
-        Case{"UrlComponent", "", "http://h/dir/video.mp4?x=1", "video.mp4"},
-        Case{"UrlPercentDecoded", "", "http://h/%E5%8B%95%E7%94%BB%20a.mp4", "動画 a.mp4"},
-        Case{"UrlWithoutPath", "", "http://h/", "download"},
-        Case{"UrlEncodedSlashes", "", "http://h/a/..%2F..%2Fetc%2Fpasswd", "passwd"},
-        Case{"UrlDot", "", "http://h/a/%2E", "download"},
-        Case{"HeaderQuotedWithEscapes", "attachment; FileName=\"a \\\"b\\\".pdf\"", "http://h/x",
-             "a \"b\".pdf"},
-        Case{"HeaderToken", "inline; filename=plain.bin", "http://h/x", "plain.bin"},
-        Case{"HeaderExtendedPreferred",
-             "attachment; filename=\"fallback.txt\"; filename*=UTF-8''%E5%A0%B1%E5%91%8A.pdf",
-             "http://h/x", "報告.pdf"},
-        Case{"HeaderExtendedLatin1", "attachment; filename*=ISO-8859-1''caf%E9.txt", "http://h/x",
-             "café.txt"},
-        Case{"HeaderExtendedUnknownCharset", "attachment; filename=a.txt; filename*=KOI8-R''b",
-             "http://h/x", "a.txt"},
-        Case{"HeaderLatin1Bytes", "attachment; filename=\"caf\xE9.txt\"", "http://h/x", "café.txt"},
-        Case{"HeaderAbsolutePath", "attachment; filename=\"/etc/cron.d/job\"", "http://h/x", "job"},
-        Case{"HeaderDotDotFallsBackToUrl", "attachment; filename=\"..\"", "http://h/clip.mp4",
-             "clip.mp4"},
-        Case{"HeaderNul", "attachment; filename*=UTF-8''a%00b.txt", "http://h/x", "ab.txt"},
-        Case{"HeaderWithoutName", "attachment", "http://h/clip.mp4", "clip.mp4"},
-        Case{"HeaderTrailingSlashOnly", "attachment; filename=\"dir/\"", "http://h/", "download"}),
-    test::ParamName());
+const Case kCases[] = {
+    Case("UrlComponent", "", "video.mp4", "http://h/dir/video.mp4?x=1"),
+    Case("UrlPercentDecoded", "", "動画 a.mp4", "http://h/%E5%8B%95%E7%94%BB%20a.mp4"),
+    Case("UrlWithoutPath", "", "download", "http://h/"),
+    Case("UrlEncodedSlashes", "", "passwd", "http://h/a/..%2F..%2Fetc%2Fpasswd"),
+    Case("UrlDot", "", "download", "http://h/a/%2E"),
+    Case("HeaderQuotedWithEscapes", "attachment; FileName=\"a \\\"b\\\".pdf\"", "a \"b\".pdf"),
+    Case("HeaderToken", "inline; filename=plain.bin", "plain.bin"),
+    Case("HeaderExtendedPreferred",
+         "attachment; filename=\"fallback.txt\"; filename*=UTF-8''%E5%A0%B1%E5%91%8A.pdf",
+         "報告.pdf"),
+    Case("HeaderExtendedLatin1", "attachment; filename*=ISO-8859-1''caf%E9.txt", "café.txt"),
+    Case("HeaderExtendedUnknownCharset", "attachment; filename=a.txt; filename*=KOI8-R''b",
+         "a.txt"),
+    Case("HeaderLatin1Bytes", "attachment; filename=\"caf\xE9.txt\"", "café.txt"),
+    Case("HeaderAbsolutePath", "attachment; filename=\"/etc/cron.d/job\"", "job"),
+    Case("HeaderDotDotFallsBackToUrl", "attachment; filename=\"..\"", "clip.mp4",
+         "http://h/clip.mp4"),
+    Case("HeaderNul", "attachment; filename*=UTF-8''a%00b.txt", "ab.txt"),
+    Case("HeaderWithoutName", "attachment", "clip.mp4", "http://h/clip.mp4"),
+    Case("HeaderTrailingSlashOnly", "attachment; filename=\"dir/\"", "download", "http://h/")};
+
+INSTANTIATE_TEST_SUITE_P(Cases, DownloadFileNameTest, ::testing::ValuesIn(kCases),
+                         test::ParamName());
 
 std::string repeated(const std::string& text, int times) {
     std::string out;
