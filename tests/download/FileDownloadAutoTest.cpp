@@ -1,6 +1,10 @@
-// One source of an episode, run on the test's thread: the threshold from "time", the size test
-// at the response and at the end, and the files a win leaves.
+// One source of an episode, run on the test's thread: the size mark from "time", the ending its
+// size (or the free space) decides, the file a win leaves, and the announcements it heeds.
 #include <gtest/gtest.h>
+
+#include <cmath>
+#include <map>
+#include <optional>
 
 #include "download/FileDownload_Auto.h"
 #include "download/NotificationRecorder.h"
@@ -9,213 +13,143 @@
 #include "support/LoopbackServer.h"
 #include "support/ParamName.h"
 #include "support/TestPlatform.h"
+#include "support/TmpfsMount.h"
 
 namespace kestrova {
 namespace {
 
-namespace fs = std::filesystem;
-using Delivery = test::LoopbackServer::Delivery;
-using Reply = test::LoopbackServer::Reply;
+using Strings = std::vector<std::string>;
 
 constexpr std::size_t kMiB = 1024 * 1024;
-constexpr const char* kDetectError =
-    "AutoDownloadSystem -> Detect Error: dlst.plist has invalid value in <time>.";
+const std::string kLog = "AutoDownloadSystem -> ";
+const std::string kBody = test::LoopbackServer::pattern(6 * kMiB);  // above a mark of 5 MiB
 
-PlistValue animeWith(const std::string& url, const std::string& episode,
-                     std::optional<PlistValue> time) {
-    PlistValue::Dictionary entries{{key::kURL, PlistValue::string(url)},
-                                   {key::kTitle, PlistValue::string("Title")},
-                                   {key::kFile, PlistValue::string(episode)}};
-    if (time) entries.emplace(key::kTime, *time);
-    return PlistValue::dictionary(std::move(entries));
+std::shared_ptr<FileDownload_Auto> makeSource(const test::TestPlatform& platform,
+                                              const std::string& url, const std::string& episode,
+                                              std::optional<PlistValue> time) {
+    PlistValue::Dictionary anime{{key::kFile, PlistValue::string(episode)}};
+    if (time) anime.emplace(key::kTime, *time);
+    return std::make_shared<FileDownload_Auto>(platform.services, url,
+                                               PlistValue::dictionary(std::move(anime)), nullptr);
 }
 
-class FileDownloadAutoTest : public ::testing::Test {
-protected:
-    // A source with "time" 1: the threshold is 5 MiB.
-    std::shared_ptr<FileDownload_Auto> makeSource(const std::string& path,
-                                                  const std::string& episode = "Title (01)") {
-        const std::string url = server.url(path);
-        return std::make_shared<FileDownload_Auto>(
-            platform.services, url, animeWith(url, episode, PlistValue::integer(1)), claims);
-    }
-    std::shared_ptr<FileDownload_Auto> run(const std::string& path,
-                                           const std::string& episode = "Title (01)") {
-        auto operation = makeSource(path, episode);
-        operation->start();
-        EXPECT_TRUE(operation->isFinished());
-        return operation;
-    }
-    std::vector<std::string> autoLogLines() const {
-        return platform.log.linesStartingWith("AutoDownloadSystem -> ");
-    }
-    fs::path folder() const { return platform.files.applicationDirectory(); }
-
-    test::TestPlatform platform;
-    test::LoopbackServer server;
-    std::shared_ptr<EpisodeClaims> claims = std::make_shared<EpisodeClaims>();
-    test::NotificationRecorder announcements{platform.center, notification::kAutoDownloadComplete};
-};
-
-struct ThresholdCase {
+struct Mark {
     const char* name;
     std::optional<PlistValue> time;
-    std::int64_t fileSizeHD;
+    std::int64_t mebibytes;
 };
 
-class FileDownloadAutoThresholdTest : public FileDownloadAutoTest,
-                                      public ::testing::WithParamInterface<ThresholdCase> {};
+class FileDownloadAutoMarkTest : public ::testing::TestWithParam<Mark> {};
 
-TEST_P(FileDownloadAutoThresholdTest, ComesFromTime) {
-    const FileDownload_Auto operation(platform.services, "http://127.0.0.1:9/x",
-                                      animeWith("http://127.0.0.1:9/x", "E (01)", GetParam().time),
-                                      claims);
-    EXPECT_EQ(operation.fileSizeHD(), GetParam().fileSizeHD);
-    EXPECT_EQ(platform.log.contains(kDetectError), GetParam().fileSizeHD == 150);
+TEST_P(FileDownloadAutoMarkTest, ComesFromTime) {
+    const test::TestPlatform platform;
+    EXPECT_EQ(makeSource(platform, "http://h/", "E (01)", GetParam().time)->fileSizeHD(),
+              GetParam().mebibytes);
+    EXPECT_EQ(platform.log.contains(kLog + "Detect Error: dlst.plist has invalid value in <time>."),
+              GetParam().mebibytes == 150);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, FileDownloadAutoThresholdTest,
-    ::testing::Values(ThresholdCase{"Absent", std::nullopt, 150},
-                      ThresholdCase{"Zero", PlistValue::integer(0), 150},
-                      ThresholdCase{"Negative", PlistValue::integer(-3), 150},
-                      ThresholdCase{"TextWithoutDigits", PlistValue::string("abc"), 150},
-                      ThresholdCase{"Boolean", PlistValue::boolean(true), 150},
-                      ThresholdCase{"Integer", PlistValue::integer(24), 120},
-                      ThresholdCase{"TextLeadingInteger", PlistValue::string(" 24分"), 120},
-                      ThresholdCase{"RealIntegerPart", PlistValue::real(2.9), 10},
-                      ThresholdCase{"LargeWithout32BitOverflow", PlistValue::integer(1'000'000'000),
-                                    5'000'000'000},
-                      ThresholdCase{"ClampedTo32Bits", PlistValue::string("99999999999"),
-                                    10'737'418'235}),
-    test::ParamName());
+const Mark kMarks[] = {
+    Mark("Absent", std::nullopt, 150),
+    Mark("Zero", PlistValue::integer(0), 150),
+    Mark("Negative", PlistValue::integer(-3), 150),
+    Mark("Boolean", PlistValue::boolean(true), 150),
+    Mark("Integer", PlistValue::integer(24), 120),
+    Mark("TextLeadingInteger", PlistValue::string(" 24分"), 120),
+    Mark("RealIntegerPart", PlistValue::real(2.9), 10),
+    Mark("RealNotANumber", PlistValue::real(std::nan("")), 150),
+    Mark("LargeWithout32BitOverflow", PlistValue::integer(1'000'000'000), 5'000'000'000),
+    Mark("IntegerClampedTo32Bits", PlistValue::integer(100'000'000'000), 10'737'418'235),
+    Mark("RealClampedTo32Bits", PlistValue::real(1e12), 10'737'418'235)};
 
-enum class Ending { Refused, Unsuitable, Won, Failed };
+INSTANTIATE_TEST_SUITE_P(Cases, FileDownloadAutoMarkTest, ::testing::ValuesIn(kMarks),
+                         test::ParamName());
 
-struct EdgeCase {
+// The first three end as cancelled.
+enum class Ending { Refused, Announced, NoSpace, Failed, Unsuitable, Won };
+
+struct Source {
     const char* name;
-    std::size_t size;
-    Delivery delivery;
-    int status;
+    test::LoopbackServer::Reply reply;
     Ending ending;
-    std::string reason = "";  // of a failure
+    std::string episode = "Title (01)";
+    std::string stem = "Title (01)";  // of its file names
+    bool taken = false;               // "<stem>.mp4" exists already
 };
 
-class FileDownloadAutoEdgeTest : public FileDownloadAutoTest,
-                                 public ::testing::WithParamInterface<EdgeCase> {};
+class FileDownloadAutoTest : public ::testing::TestWithParam<Source> {};
 
-TEST_P(FileDownloadAutoEdgeTest, EndsAsTheSizeDecides) {
-    const auto& row = GetParam();
-    const std::string body = test::LoopbackServer::pattern(row.size);
-    server.reply("/video.mp4", Reply{.status = row.status, .body = body, .delivery = row.delivery});
-    const auto operation = run("/video.mp4");
-    // Refused sources leave no line, failed ones their reason; neither leaves a file. The
-    // others log the size first.
-    const std::string sizeLine = "AutoDownloadSystem -> " +
-                                 (folder() / "Title (01).download").string() + ": " +
-                                 std::to_string(row.size / kMiB) + " MB";
-    std::vector<std::string> lines, files, announced;
-    if (row.ending == Ending::Failed) {
-        lines = {"AutoDownloadSystem -> Download Failed: Title (01).download: " + row.reason};
-    } else if (row.ending == Ending::Unsuitable) {
-        lines = {sizeLine, "AutoDownloadSystem -> Unsuitable File: Title (01).download"};
-    } else if (row.ending == Ending::Won) {
-        lines = {sizeLine, "AutoDownloadSystem -> Download Complete: Title (01).download"};
-        files = {"Title (01).mp4"};
-        announced = {"Title (01)"};
+// With "time" 1: a mark of 5 MiB.
+TEST_P(FileDownloadAutoTest, EndsAsItsSizeDecides) {
+    const Source& row = GetParam();
+    std::optional<test::TmpfsMount> disk;  // 32 MiB: less than the 64 MiB a download leaves free
+    if (row.ending == Ending::NoSpace && !disk.emplace(32 * kMiB).mounted()) {
+        GTEST_SKIP() << disk->why();
     }
-    EXPECT_EQ(autoLogLines(), lines);
-    EXPECT_EQ(test::fileNamesIn(folder()), files);
-    EXPECT_EQ(announcements.strings(), announced);
-    if (row.ending == Ending::Won) {
-        EXPECT_EQ(test::readFile(folder() / "Title (01).mp4"), body);
-    }
-    if (row.ending != Ending::Unsuitable) {
-        EXPECT_EQ(operation->isCancelled(), row.ending == Ending::Refused);
-    }
-    if (row.ending == Ending::Refused || row.ending == Ending::Failed) {
-        EXPECT_EQ(server.requestCount("/video.mp4"), 1u);
-    }
-    EXPECT_TRUE(platform.banners().empty());
-}
+    const test::TestPlatform platform(
+        {.home = disk ? disk->path() / "home" : std::filesystem::path()});
+    const auto folder = platform.files.applicationDirectory();
+    if (row.taken) test::writeFile(folder / (row.stem + ".mp4"), "earlier");
+    test::LoopbackServer server;
+    server.reply("/v", row.reply);
+    const auto source = makeSource(platform, server.url("/v"), row.episode, PlistValue::integer(1));
+    // An announcement of its episode ends it before its request, one of another leaves it alone.
+    const bool ownAnnounced = row.ending == Ending::Announced;
+    platform.center.post(notification::kAutoDownloadComplete,
+                         PlistValue::string(ownAnnounced ? row.episode : "Other (01)"));
+    const test::NotificationRecorder announced(platform.center,
+                                               notification::kAutoDownloadComplete);
+    source->start();
 
-// "time" 1: a threshold of 5 MiB.
-INSTANTIATE_TEST_SUITE_P(
-    Cases, FileDownloadAutoEdgeTest,
-    ::testing::Values(
-        EdgeCase{"BelowThresholdRefused", 5 * kMiB - 1, Delivery::Whole, 200, Ending::Refused},
-        EdgeCase{"AtThresholdUnsuitable", 5 * kMiB, Delivery::Whole, 200, Ending::Unsuitable},
-        EdgeCase{"AboveThresholdWins", 6 * kMiB, Delivery::Whole, 200, Ending::Won},
-        EdgeCase{"NoLengthRefused", 6 * kMiB, Delivery::Chunked, 200, Ending::Refused},
-        EdgeCase{"NotFoundFails", 6 * kMiB, Delivery::Whole, 404, Ending::Failed,
-                 "HTTP response code said error"}),
-    test::ParamName());
-
-struct FileNameCase {
-    const char* name;
-    std::string episode;
-    std::string file;  // the name the winner is stored under
-};
-
-class FileDownloadAutoFileNameTest : public FileDownloadAutoTest,
-                                     public ::testing::WithParamInterface<FileNameCase> {};
-
-// The episode name goes out unchanged; only the file name is made safe and short enough.
-TEST_P(FileDownloadAutoFileNameTest, WinnerIsStoredUnderTheEpisodeName) {
-    server.reply("/v.mp4", Reply{.body = test::LoopbackServer::pattern(6 * kMiB)});
-    run("/v.mp4", GetParam().episode);
-    EXPECT_EQ(test::fileNamesIn(folder()), std::vector<std::string>{GetParam().file});
-    EXPECT_EQ(announcements.strings(), std::vector<std::string>{GetParam().episode});
+    EXPECT_TRUE(source->isFinished());
+    EXPECT_EQ(source->isCancelled(), row.ending <= Ending::NoSpace);
+    EXPECT_EQ(server.requestCount("/v"), ownAnnounced ? 0u : 1u);
+    const std::string loading = row.stem + ".download";
+    const std::string sized = kLog + (folder / loading).string() + ": " +
+                              std::to_string(row.reply.body.size() / kMiB) + " MB";
+    const std::map<Ending, Strings> lines{
+        {Ending::Refused, {}},
+        {Ending::Announced, {}},
+        {Ending::NoSpace, {kLog + "Not Enough Space: " + loading + " (24 MB)"}},
+        {Ending::Failed,
+         {kLog + "Download Failed: " + loading + ": HTTP response code said error"}},
+        {Ending::Unsuitable, {sized, kLog + "Unsuitable File: " + loading}},
+        {Ending::Won, {sized, kLog + "Download Complete: " + loading}}};
+    EXPECT_EQ(platform.log.linesStartingWith(kLog), lines.at(row.ending));
+    const bool won = row.ending == Ending::Won;
+    EXPECT_EQ(announced.strings(), won ? Strings{row.episode} : Strings{});
+    const std::string file = row.stem + (row.taken ? " (1).mp4" : ".mp4");
+    EXPECT_EQ(test::readFile(folder / file), won ? kBody : "");
+    EXPECT_EQ(test::filesIn(folder).size(), (won ? 1u : 0u) + row.taken);
 }
 
 std::string repeated(const std::string& text, int times) {
     std::string out;
-    for (int i = 0; i < times; ++i) out += text;
+    while (times-- > 0) out += text;
     return out;
 }
 
-// A title of 90 four-byte characters (360 bytes) keeps 232 bytes: room for 234 is left after
-// ".download", a numbered " (9999)" and " (05)", and the 59th character would be split.
-const std::string kLongTitle = repeated("𠮷", 90);
-const std::string kShortenedTitle = repeated("𠮷", 58);
+const Source kSources[] = {
+    Source("BelowTheMarkRefused", {.body = std::string(5 * kMiB - 1, 'x')}, Ending::Refused),
+    Source("WithoutLengthRefused",
+           {.body = kBody, .delivery = test::LoopbackServer::Delivery::Chunked}, Ending::Refused),
+    Source("AtTheMarkUnsuitable", {.body = std::string(5 * kMiB, 'x')}, Ending::Unsuitable),
+    Source("AboveTheMarkWins", {.body = kBody}, Ending::Won),
+    Source("AnnouncedWhileWaiting", {.body = kBody}, Ending::Announced),
+    Source("NotFoundFails", {.status = 404, .body = kBody}, Ending::Failed),
+    // 24 MiB would fit on the disk, but leave less than the 64 MiB kept free.
+    Source("TooLittleLeftFreeRefused", {.body = std::string(24 * kMiB, 'x')}, Ending::NoSpace),
+    Source("WinnerTakesAFreeName", {.body = kBody}, Ending::Won, "Title (01)", "Title (01)", true),
+    Source("SlashInTheFileNameReplaced", {.body = kBody}, Ending::Won, "F/Z (03)", "F／Z (03)"),
+    Source("NulInTheFileNameReplaced", {.body = kBody}, Ending::Won, std::string("A\0B (04)", 8),
+           "A／B (04)"),
+    // 90 four-byte characters keep 58 (232 bytes): with " (05)" and ".download", or a
+    // numbered " (9999).mp4", they fill at most 255 bytes, and a 59th would be split.
+    Source("LongTitleShortenedKeepingTheEpisodeNumber", {.body = kBody}, Ending::Won,
+           repeated("𠮷", 90) + " (05)", repeated("𠮷", 58) + " (05)")};
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, FileDownloadAutoFileNameTest,
-    ::testing::Values(FileNameCase{"SlashReplaced", "Fate/Zero (03)", "Fate／Zero (03).mp4"},
-                      FileNameCase{"LongTitleShortenedKeepingTheEpisodeNumber",
-                                   kLongTitle + " (05)", kShortenedTitle + " (05).mp4"}),
-    test::ParamName());
-
-TEST_F(FileDownloadAutoTest, WinnerTakesAFreeNameWhenTheMp4Exists) {
-    test::writeFile(folder() / "Title (01).mp4", "earlier");
-    const std::string body = test::LoopbackServer::pattern(6 * kMiB);
-    server.reply("/v.mp4", Reply{.body = body});
-    run("/v.mp4");
-    EXPECT_EQ(test::fileNamesIn(folder()),
-              (std::vector<std::string>{"Title (01) (1).mp4", "Title (01).mp4"}));
-    EXPECT_EQ(test::readFile(folder() / "Title (01).mp4"), "earlier");
-    EXPECT_EQ(test::readFile(folder() / "Title (01) (1).mp4"), body);
-}
-
-TEST_F(FileDownloadAutoTest, AnnouncementOfAnotherEpisodeLeavesItAlone) {
-    server.reply("/v.mp4", Reply{.body = test::LoopbackServer::pattern(6 * kMiB)});
-    const auto operation = makeSource("/v.mp4");
-    platform.center.post(notification::kAutoDownloadComplete, PlistValue::string("Title (02)"));
-    operation->start();
-    EXPECT_FALSE(operation->isCancelled());
-    EXPECT_EQ(test::fileNamesIn(folder()), std::vector<std::string>{"Title (01).mp4"});
-}
-
-TEST_F(FileDownloadAutoTest, AnnouncementOfItsEpisodeWhileWaitingEndsItWithoutARequest) {
-    server.reply("/v.mp4", Reply{.body = test::LoopbackServer::pattern(6 * kMiB)});
-    const auto operation = makeSource("/v.mp4");
-    platform.center.post(notification::kAutoDownloadComplete, PlistValue::string("Title (01)"));
-    EXPECT_TRUE(operation->isFinished());
-    operation->start();
-    EXPECT_TRUE(operation->isCancelled());
-    EXPECT_EQ(server.requestCount("/v.mp4"), 0u);
-    EXPECT_EQ(test::fileNamesIn(folder()), std::vector<std::string>{});
-}
+INSTANTIATE_TEST_SUITE_P(Cases, FileDownloadAutoTest, ::testing::ValuesIn(kSources),
+                         test::ParamName());
 
 }  // namespace
 }  // namespace kestrova

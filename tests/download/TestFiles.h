@@ -1,19 +1,16 @@
 #pragma once
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
+#include <map>
 #include <string>
-#include <vector>
 
 namespace kestrova::test {
 
 inline std::string readFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 inline void writeFile(const std::filesystem::path& path, const std::string& content) {
@@ -21,15 +18,14 @@ inline void writeFile(const std::filesystem::path& path, const std::string& cont
     std::ofstream(path, std::ios::binary) << content;
 }
 
-// The names in a folder, sorted; none when it does not exist.
-inline std::vector<std::string> fileNamesIn(const std::filesystem::path& folder) {
-    std::vector<std::string> names;
+// The sizes of the files in a folder by name; none when it does not exist.
+inline std::map<std::string, std::uintmax_t> filesIn(const std::filesystem::path& folder) {
+    std::map<std::string, std::uintmax_t> files;
     std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
-        names.push_back(entry.path().filename().string());
+        files[entry.path().filename().string()] = entry.file_size(ec);
     }
-    std::sort(names.begin(), names.end());
-    return names;
+    return files;
 }
 
 }  // namespace kestrova::test

@@ -1,37 +1,21 @@
 #pragma once
 
+// httplib.h brings the standard headers used here (thread, mutex, map, set, regex, ...).
 #include <httplib.h>
-
-#include <atomic>
-#include <condition_variable>
-#include <cstddef>
-#include <functional>
-#include <map>
-#include <mutex>
-#include <regex>
-#include <set>
-#include <string>
-#include <string_view>
-#include <thread>
-#include <utility>
-#include <vector>
 
 namespace kestrova::test {
 
 // The HTTP server on 127.0.0.1 of every test that fetches: canned replies by path, with the
-// faults a download meets in the wild, or routes answered by the test's own handler; and a
-// record of every request as it arrived. It answers from construction until destruction;
-// replies and routes may be added at any time. Paths without either answer 404.
+// faults a download meets in the wild, or routes answered by the test's own handler (tried in
+// the order added, before the replies; the whole path must match); other paths answer 404.
+// It answers from construction until destruction and records every request.
 class LoopbackServer {
 public:
     enum class Delivery {
-        Whole,        // Content-Length and the whole body
-        Chunked,      // chunked, no length announced
-        ShortBody,    // the whole length announced, half the body sent, connection closed
-        DropMidBody,  // chunked, connection closed after half the body
-        Gzip,         // the body gzip-compressed, "Content-Encoding: gzip"
-        Stall,        // half the body, then nothing until the server goes
-        Drip,         // chunkSize bytes at a time with a pause of dripMilliseconds between
+        Whole,      // Content-Length and the whole body
+        Chunked,    // chunked, no length announced
+        ShortBody,  // the whole length announced, half the body sent, connection closed
+        Stall,      // the whole length announced, half the body, then silence until the end
     };
     struct Reply {
         int status = 200;
@@ -41,57 +25,66 @@ public:
         std::vector<std::pair<std::string, std::string>> headers{};
         // When set: everything but the last byte is sent, then the reply waits for openGate().
         std::string gate{};
-        std::size_t chunkSize = 64 * 1024;
-        int dripMilliseconds = 20;
     };
-
     using Handler = std::function<void(const httplib::Request&, httplib::Response&)>;
 
-    // port 0: any free port.
-    explicit LoopbackServer(int port = 0);
+    explicit LoopbackServer(int port = 0);  // 0: any free port
     ~LoopbackServer();
-    LoopbackServer(const LoopbackServer&) = delete;
-    LoopbackServer& operator=(const LoopbackServer&) = delete;
 
-    // Whether it could bind its port.
-    bool running() const { return port_ >= 0; }
-    void reply(const std::string& path, Reply reply);
-    // Requests whose path matches pattern (a regular expression, whole path) go to handler;
-    // routes are tried in the order they were added, before the canned replies.
-    void route(const std::string& pattern, Handler handler);
-    void openGate(const std::string& gate);
+    bool running() const { return port_ >= 0; }  // whether it could bind its port
+    void reply(const std::string& path, Reply reply) {
+        locked([&] { replies_[path] = reply; });
+    }
+    void route(const std::string& pattern, Handler handler) {
+        locked([&] { routes_.emplace_back(std::regex(pattern), handler); });
+    }
+    void openGate(const std::string& gate) {
+        locked([&] { openGates_.insert(gate); });
+    }
+    // How many replies wait at a gate that is not open yet.
+    std::size_t waitingAt(const std::string& gate) const {
+        return locked([&] { return openGates_.count(gate) ? 0 : waiting_.count(gate); });
+    }
     // "http://127.0.0.1:<port>" followed by the path as given (not encoded).
-    std::string url(std::string_view path) const;
+    std::string url(const std::string& path) const {
+        return "http://127.0.0.1:" + std::to_string(port_) + path;
+    }
     std::string baseURL() const { return url(""); }
     // The request targets as received (still percent-encoded), in order.
-    std::vector<std::string> targets() const;
+    std::vector<std::string> targets() const {
+        return locked([&] { return targets_; });
+    }
     // How many requests came for a (decoded) path.
-    std::size_t requestCount(const std::string& path) const;
-
+    std::size_t requestCount(const std::string& path) const {
+        return locked([&] {
+            return static_cast<std::size_t>(std::count(paths_.begin(), paths_.end(), path));
+        });
+    }
     // size bytes of a reproducible pattern that differs for each seed.
     static std::string pattern(std::size_t size, unsigned seed = 0);
-    static std::string gzip(std::string_view data);
 
 private:
+    // Runs f with mutex_ held, waking the replies that wait for a change.
+    template <typename F>
+    auto locked(F&& f) const -> decltype(f()) {
+        std::lock_guard lock(mutex_);
+        changed_.notify_all();
+        return f();
+    }
     void answer(const httplib::Request& request, httplib::Response& response);
-    bool sendPiece(const Reply& reply, std::size_t offset, std::size_t end,
-                   httplib::DataSink& sink);
-    void waitForGate(const std::string& gate);
-    void waitUntilStopping(int milliseconds);
 
     httplib::Server server_;
     std::thread thread_;
     int port_ = -1;
     std::atomic<bool> listenEnded_{false};
-
     mutable std::mutex mutex_;
-    std::condition_variable changed_;
+    mutable std::condition_variable changed_;
     bool stopping_ = false;
     std::map<std::string, Reply> replies_;
     std::vector<std::pair<std::regex, Handler>> routes_;
     std::set<std::string> openGates_;
-    std::vector<std::string> targets_;
-    std::vector<std::string> paths_;
+    std::multiset<std::string> waiting_;
+    std::vector<std::string> targets_, paths_;
 };
 
 }  // namespace kestrova::test

@@ -1,0 +1,173 @@
+// One libcurl transfer against the loopback server: its events and the file it writes for each
+// thing the wire does, and what it never does (store an error page, overwrite, follow a link,
+// leave the folder or http, send an unencoded URL, report after a cancel).
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <thread>
+
+#include "download/TestFiles.h"
+#include "platform/net/UrlTransfer.h"
+#include "support/LoopbackServer.h"
+#include "support/ParamName.h"
+#include "support/TempDir.h"
+#include "support/Wait.h"
+
+namespace kestrova {
+namespace {
+
+using namespace std::literals;
+using Delivery = test::LoopbackServer::Delivery;
+using Reply = test::LoopbackServer::Reply;
+
+// Runs transfers as their delegate, which writes the events down as words (paths relative to
+// its folder, "data" once for a run of chunks).
+class UrlTransferTest : public ::testing::Test, public UrlTransfer::Delegate {
+protected:
+    // Makes the transfer of the server's path and runs it here to its end.
+    void run(const std::string& path, UrlTransfer::Options options = {}) {
+        std::string error;
+        transfer = UrlTransfer::create(server.url(path), *this, options, error);
+        ASSERT_NE(transfer, nullptr) << error;
+        const auto deadline = std::chrono::steady_clock::now() + 20s;
+        while (transfer->runSlice() && std::chrono::steady_clock::now() < deadline) {
+        }
+    }
+    void transferDidReceiveResponse(std::int64_t n) override {
+        add("response:" + std::to_string(n));
+    }
+    std::string transferDecideDestination(const std::string& name) override {
+        add("decide:" + name);
+        return (dir.path() / name).string();
+    }
+    void transferDidCreateDestination(const std::string& path) override {
+        add("created:" + std::filesystem::path(path).lexically_relative(dir.path()).string());
+    }
+    void transferDidReceiveData(std::int64_t length) override {
+        received += length;
+        add("data");
+    }
+    void transferDidFinish() override { add("finished"); }
+    void transferDidFail(const std::string& reason) override { add("failed:" + reason); }
+    void add(const std::string& event) {
+        afterCancel += cancelled ? 1 : 0;
+        if (event == "data" && events.ends_with("data")) return;
+        events += (events.empty() ? "" : " ") + event;
+    }
+
+    test::LoopbackServer server;
+    test::TempDir dir;
+    std::unique_ptr<UrlTransfer> transfer;
+    std::string events;
+    std::atomic<std::int64_t> received{0};
+    std::atomic<bool> cancelled{false};
+    int afterCancel = 0;
+};
+
+const std::string kBody = test::LoopbackServer::pattern(200 * 1024);
+// 1,000 times "x", gzip-compressed.
+const std::string kGzipped =
+    "\x1f\x8b\x08\x00\x00\x00\x00\x00\x02\x03\xab\xa8\x18\x05\xa3\x60\x14\x0c\x77\x00\x00\xe6\xc9\x41\x3b\xe8\x03\x00\x00"s;
+const std::string kHalf = kBody.substr(0, kBody.size() / 2);
+const std::string kBegun = "response:204800 decide:f created:f data ";
+
+struct Case {
+    const char* name;
+    Reply reply;
+    std::string events;
+    std::string stored = "";  // what the file holds at the end
+    std::chrono::milliseconds stallTimeout = 60s;
+    std::string path = "/f";
+};
+
+class UrlTransferCaseTest : public UrlTransferTest, public ::testing::WithParamInterface<Case> {};
+
+TEST_P(UrlTransferCaseTest, ReportsInOrderAndWritesTheBody) {
+    const Case& row = GetParam();
+    server.reply(row.path, row.reply);
+    server.reply("/to/clip", Reply{.body = kBody});
+    run(row.path, {.stallTimeout = row.stallTimeout});
+    EXPECT_EQ(events, row.events);
+    // What was written stays after a failure too: the delegate decides the file's fate.
+    EXPECT_EQ(test::readFile(transfer->createdPath()), row.stored);
+    EXPECT_EQ(received.load(), static_cast<std::int64_t>(row.stored.size()));
+    EXPECT_EQ(test::filesIn(dir.path()).size(), transfer->createdPath().empty() ? 0u : 1u);
+    // Spaces and non-ASCII bytes go out percent-encoded with upper-case digits.
+    for (const std::string& target : server.targets()) {
+        EXPECT_FALSE(std::regex_search(target, std::regex("[^!-~]|%(?![0-9A-F]{2})"))) << target;
+    }
+}
+
+const Case kCases[] = {
+    Case("Whole", {.body = kBody}, kBegun + "finished", kBody),
+    Case("EmptyBodyStillMakesItsFile", {}, "response:0 decide:f created:f finished"),
+    Case("IdentityEncodingKeepsTheLength",
+         {.body = kBody, .headers = {{"Content-Encoding", "identity"}}}, kBegun + "finished",
+         kBody),
+    Case("GzipStoredDecoded", {.body = kGzipped, .headers = {{"Content-Encoding", "gzip"}}},
+         "response:-1 decide:f created:f data finished", std::string(1000, 'x')),
+    Case("RedirectNamedAfterItsTarget", {.status = 302, .headers = {{"Location", "/to/clip"}}},
+         "response:204800 decide:clip created:clip data finished", kBody),
+    Case("NameFromTheHeaderStaysInTheFolder",
+         {.body = "data", .headers = {{"Content-Disposition", "attachment; filename=../x"}}},
+         "response:4 decide:x created:x data finished", "data"),
+    Case("UrlSentPercentEncoded", {.body = "x"},
+         "response:1 decide:ファイル created:ファイル data finished", "x", 60s, "/a b/ファイル"),
+    Case("ErrorPageNotStored", {.status = 404, .body = "<html>404</html>"},
+         "failed:HTTP response code said error"),
+    Case("RedirectAwayFromHttpRefused",
+         {.status = 301, .headers = {{"Location", "ftp://127.0.0.1/x"}}},
+         "failed:Unsupported protocol"),
+    Case("RedirectLoopEnds", {.status = 302, .headers = {{"Location", "/f"}}},
+         "failed:Number of redirects hit maximum amount"),
+    Case("ConnectionDroppedMidBody", {.body = kBody, .delivery = Delivery::ShortBody},
+         kBegun + "failed:Transferred a partial file", kHalf),
+    // Long enough for a loaded machine to deliver the first half, short for the suite.
+    Case("Stalled", {.body = kBody, .delivery = Delivery::Stall},
+         kBegun + "failed:nothing received for 2000 ms", kHalf, 2s)};
+
+INSTANTIATE_TEST_SUITE_P(Cases, UrlTransferCaseTest, ::testing::ValuesIn(kCases),
+                         test::ParamName());
+
+TEST_F(UrlTransferTest, OnlyHttpUrlsCanBeCreated) {
+    for (const char* url :
+         {"ftp://127.0.0.1/x", "file:///etc/passwd", "not a url", "", "http://"}) {
+        std::string error;
+        EXPECT_EQ(UrlTransfer::create(url, *this, {}, error), nullptr) << url;
+        EXPECT_FALSE(error.empty()) << url;
+    }
+}
+
+// Names taken by a file or by a link to one elsewhere are passed over.
+TEST_F(UrlTransferTest, NeverTouchesExistingFilesOrLinks) {
+    const auto folder = dir.path();
+    test::writeFile(folder / "f", "old");
+    test::writeFile(folder / "elsewhere", "keep");
+    std::filesystem::create_symlink(folder / "elsewhere", folder / "f (1)");
+    server.reply("/f", Reply{.body = kBody});
+    run("/f");
+    EXPECT_EQ(events, "response:204800 decide:f created:f (2) data finished");
+    EXPECT_EQ(test::readFile(folder / "f"), "old");
+    EXPECT_EQ(test::readFile(folder / "elsewhere"), "keep");
+    EXPECT_EQ(test::readFile(folder / "f (2)"), kBody);
+}
+
+// Cancelled while it waits for the last byte: the cancel has to wake it.
+TEST_F(UrlTransferTest, NoEventFollowsACancelFromAnotherThread) {
+    server.reply("/f", Reply{.body = kBody, .gate = "never"});
+    std::thread canceller([&] {
+        // Data has come, so the transfer has been made: the atomic orders the two.
+        if (test::waitUntil([&] { return received == std::int64_t{200 * 1024 - 1}; })) {
+            transfer->cancel();
+            cancelled = true;
+        }
+    });
+    run("/f");
+    canceller.join();
+    EXPECT_FALSE(transfer->runSlice());
+    EXPECT_EQ(afterCancel, 0);
+    EXPECT_EQ(events, "response:204800 decide:f created:f data");
+}
+
+}  // namespace
+}  // namespace kestrova

@@ -1,0 +1,143 @@
+// The operation queue with operations that run until the test lets them go (also under TSan).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <semaphore>
+#include <thread>
+#include <vector>
+
+#include "platform/runtime/OperationQueue.h"
+#include "support/Wait.h"
+
+namespace kestrova {
+namespace {
+
+// Which operations began their work, in order, and how many worked at once at most.
+struct Board {
+    std::vector<int> started() {
+        std::lock_guard lock(mutex);
+        return begun;
+    }
+    std::mutex mutex;
+    std::vector<int> begun;
+    std::atomic<int> working{0};
+    int mostAtOnce = 0;
+};
+
+// Works until release(). Like the downloads, a cancel finishes it at once, and the queue's
+// start() then does nothing. One that does not end itself returns from start() unfinished.
+class GateOperation final : public Operation {
+public:
+    GateOperation(Board& board, int number, bool endsItself = true)
+        : board_(board), number_(number), endsItself_(endsItself) {}
+    void start() override {
+        if (isCancelled()) return;
+        setValueForKey(kIsExecuting, true);
+        {
+            std::lock_guard lock(board_.mutex);
+            board_.begun.push_back(number_);
+            board_.mostAtOnce = std::max(board_.mostAtOnce, ++board_.working);
+        }
+        gate_.acquire();
+        --board_.working;
+        if (endsItself_) end();
+    }
+    void cancel() override {
+        Operation::cancel();
+        release();
+        end();
+    }
+    void release() { gate_.release(); }
+
+private:
+    void end() {
+        if (ended_.exchange(true)) return;
+        setValueForKey(kIsExecuting, false);
+        setValueForKey(kIsFinished, true);
+    }
+
+    Board& board_;
+    const int number_;
+    const bool endsItself_;
+    std::counting_semaphore<> gate_{0};
+    std::atomic<bool> ended_{false};
+};
+
+std::vector<std::shared_ptr<GateOperation>> addOperations(OperationQueue& queue, Board& board,
+                                                          int count) {
+    std::vector<std::shared_ptr<GateOperation>> operations;
+    for (int i = 0; i < count; ++i) {
+        operations.push_back(std::make_shared<GateOperation>(board, i));
+        queue.addOperation(operations.back());
+    }
+    return operations;
+}
+
+TEST(OperationQueue, RunsAtMostTheLimitAtOnceAndTheRestInOrder) {
+    Board board;
+    OperationQueue queue;
+    queue.setMaxConcurrentOperationCount(2);
+    const auto operations = addOperations(queue, board, 5);
+    ASSERT_TRUE(test::waitUntil([&] { return board.started().size() == 2; }));
+    operations[0]->release();  // the end of one lets the next in
+    ASSERT_TRUE(test::waitUntil([&] { return board.started().size() == 3; }));
+    queue.setMaxConcurrentOperationCount(3);  // so does a higher limit
+    ASSERT_TRUE(test::waitUntil([&] { return board.started().size() == 4; }));
+    // The first two start at once, in either order; later ones in the order they came.
+    const std::vector<int> started = board.started();
+    EXPECT_EQ(std::vector(started.begin() + 2, started.end()), (std::vector{2, 3}));
+    for (const auto& operation : operations) operation->release();
+    queue.waitUntilAllOperationsAreFinished();
+    EXPECT_EQ(board.started().back(), 4);
+    EXPECT_EQ(board.mostAtOnce, 3);
+}
+
+TEST(OperationQueue, CancelAllAndDestructionReachWaitingAndRunningOperations) {
+    for (const bool destroy : {false, true}) {
+        Board board;
+        std::vector<std::shared_ptr<GateOperation>> operations;
+        {
+            OperationQueue queue;
+            queue.setMaxConcurrentOperationCount(1);
+            operations = addOperations(queue, board, 3);
+            ASSERT_TRUE(test::waitUntil([&] { return board.started().size() == 1; }));
+            if (!destroy) {
+                queue.cancelAllOperations();
+                queue.waitUntilAllOperationsAreFinished();
+            }
+        }
+        for (const auto& operation : operations) {
+            EXPECT_TRUE(operation->isCancelled() && operation->isFinished()) << destroy;
+        }
+        EXPECT_EQ(board.started(), std::vector{0}) << "no work after a cancel; " << destroy;
+    }
+}
+
+// The next one waits until the first has finished, not just returned from start(); then the
+// queue lets go of the first.
+TEST(OperationQueue, HoldsAnOperationUntilItIsFinished) {
+    Board board;
+    auto first = std::make_shared<GateOperation>(board, 0, false);
+    const std::weak_ptr<GateOperation> watch = first;
+    OperationQueue queue;
+    queue.setMaxConcurrentOperationCount(1);
+    queue.addOperation(first);
+    const auto next = std::make_shared<GateOperation>(board, 1);
+    queue.addOperation(next);
+    ASSERT_TRUE(test::waitUntil([&] { return board.started() == std::vector{0}; }));
+    first->release();
+    first.reset();
+    ASSERT_TRUE(test::waitUntil([&] { return board.working == 0; }));
+    EXPECT_EQ(board.started(), std::vector{0});
+    std::thread([&] { watch.lock()->cancel(); }).join();
+    ASSERT_TRUE(test::waitUntil([&] { return board.started().size() == 2; }));
+    next->release();
+    queue.waitUntilAllOperationsAreFinished();
+    EXPECT_TRUE(watch.expired());
+}
+
+}  // namespace
+}  // namespace kestrova
