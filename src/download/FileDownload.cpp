@@ -20,25 +20,10 @@ constexpr std::chrono::seconds kSlice{1};
 // the desktop session and the other downloads running meanwhile.
 constexpr std::uint64_t kSpareBytes = 64 * 1024 * 1024;
 
-// "12.3 MB": what is shown instead of a percentage when the length is unknown.
-std::string amountText(std::int64_t bytes) {
-    if (bytes < 1024) return std::to_string(bytes) + " B";
-    static constexpr const char* kUnits[] = {"KB", "MB", "GB", "TB"};
-    double value = static_cast<double>(bytes) / 1024.0;
-    std::size_t unit = 0;
-    while (value >= 1024.0 && unit + 1 < std::size(kUnits)) {
-        value /= 1024.0;
-        ++unit;
-    }
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1lf %s", value, kUnits[unit]);
-    return text;
-}
-
 // The progress text: the share of the announced length, or the amount received when no
 // (usable) length was announced, so that no "inf", "nan" or negative value is ever shown.
 std::string progressText(std::int64_t received, std::int64_t expected) {
-    if (expected <= 0) return amountText(received);
+    if (expected <= 0) return TextUtil::byteAmount(received);
     char text[32];
     std::snprintf(text, sizeof text, "%.1lf%%",
                   static_cast<double>(received) / static_cast<double>(expected) * 100.0);
@@ -127,6 +112,7 @@ bool FileDownload::endAsCancelled() {
 
 void FileDownload::announceEnd(Phase phase) {
     if (phase == Phase::Ended) afterTransferEnded();
+    if (receivedBytes_ > 0) postProgress(true);
     setValueForKey(kIsExecuting, false);
     setValueForKey(kIsFinished, true);
 }
@@ -160,7 +146,11 @@ void FileDownload::transferDidCreateDestination(const std::string& path) {
 }
 
 void FileDownload::transferDidReceiveData(std::int64_t length) {
-    handleEvent([&] { didReceiveDataOfLength(length); });
+    handleEvent([&] {
+        receivedBytes_ += length;
+        didReceiveDataOfLength(length);
+        postProgress(false);
+    });
 }
 
 void FileDownload::transferDidFinish() {
@@ -230,6 +220,19 @@ void FileDownload::didFailWithError(const std::string& /*error*/) {
 
 void FileDownload::afterTransferEnded() {
     if (banner_) platform_.banners.deliver(banner_->first, banner_->second);
+}
+
+void FileDownload::postProgress(bool ended) {
+    const auto now = std::chrono::steady_clock::now();
+    if (!ended && now - lastProgress_ < std::chrono::milliseconds(250)) return;
+    lastProgress_ = now;
+    platform_.center.post(notification::kDownloadProgress,
+                          PlistValue::dictionary({
+                              {key::kName, PlistValue::string(fileName_)},
+                              {key::kReceived, PlistValue::integer(receivedBytes_)},
+                              {key::kExpected, PlistValue::integer(expectedFileSize_)},
+                              {key::kEnded, PlistValue::boolean(ended)},
+                          }));
 }
 
 void FileDownload::postStatus(const std::string& percentage, const char* status) {

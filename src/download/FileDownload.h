@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -58,6 +59,9 @@ protected:
 
     // For a handler that ends the operation as cancelled (the lock is held already).
     void cancelFromHandler();
+    // Posts "downloadProgress" for the bytes received so far: at most four times a second,
+    // and always when ended.
+    void postProgress(bool ended);
     // For decideDestination: false when the announced length would leave less than the spare
     // room free in folder's file system; true when no length was announced or the free space
     // cannot be read (creating or writing the file then reports what is wrong).
@@ -71,6 +75,7 @@ protected:
     std::string previousPercentage_;
     std::int64_t expectedFileSize_ = -1;
     std::int64_t currentFileSize_ = 0;
+    std::int64_t receivedBytes_ = 0;
 
 private:
     enum class Phase { Waiting, Running, Ended, Cancelled };
@@ -89,6 +94,7 @@ private:
     void postStatus(const std::string& percentage, const char* status);
 
     UrlTransfer::Options options_;
+    std::chrono::steady_clock::time_point lastProgress_{};
     // Guards the fields above, phase_, transfer_ and banner_.
     mutable std::mutex lock_;
     Phase phase_ = Phase::Waiting;
