@@ -29,8 +29,10 @@ protected:
     std::filesystem::path home() const { return dir.path() / "home"; }
     std::filesystem::path logPath() const { return home() / "Documents/Kestrova/activity.log"; }
     std::filesystem::path output() const { return dir.path() / "output.txt"; }
-    std::unique_ptr<test::ChildProcess> start(std::vector<std::string> args = {"--headless"},
-                                              std::map<std::string, std::string> changes = {}) {
+    std::unique_ptr<test::ChildProcess> start(
+        std::vector<std::string> args = {"--headless"},
+        std::map<std::string, std::string> changes = {},
+        test::ChildProcess::Output mode = test::ChildProcess::Output::File) {
         Files::createDirectories(home());
         Files::createDirectories(dir.path() / "runtime");
         std::map<std::string, std::string> environment{
@@ -43,8 +45,8 @@ protected:
             {"KESTROVA_SERVER_URL", "http://127.0.0.1:9"},
             {"KESTROVA_SITE_URL", "http://127.0.0.1:9/"}};
         for (auto& [name, value] : changes) environment[name] = value;
-        return std::make_unique<test::ChildProcess>(KESTROVA_BINARY, args,
-                                                    test::environmentWith(environment), output());
+        return std::make_unique<test::ChildProcess>(
+            KESTROVA_BINARY, args, test::environmentWith(environment), output(), mode);
     }
     bool logContains(const std::string& text) const {
         return readAll(logPath()).find(text) != std::string::npos;
@@ -116,6 +118,37 @@ TEST_F(HeadlessProcessTest, LinkInPlaceOfTheActivityLogIsRefused) {
     EXPECT_FALSE(Files::exists(target));
     EXPECT_TRUE(std::filesystem::is_symlink(logPath()));
     EXPECT_NE(readAll(output()).find("ActivityLog -> Not a regular file"), std::string::npos);
+}
+
+// The demo runs the real program against its own site, in a profile of its own: the episode is
+// kept there, nothing lands in the user's folders, and on a terminal the scan is shown as it
+// happens.
+TEST_F(HeadlessProcessTest, DemoDownloadsTheEpisodeIntoItsOwnProfile) {
+    auto kestrova = start({"--demo", "--headless"}, {{"XDG_CACHE_HOME", ""}},
+                          test::ChildProcess::Output::Terminal);
+    const auto episode =
+        home() / ".cache/kestrova-demo/home/Documents/Kestrova/ヒカリノサキ (05).mp4";
+    ASSERT_TRUE(test::waitUntil([&] { return Files::exists(episode); }, 60s)) << readAll(output());
+    kestrova->signal(SIGTERM);
+    EXPECT_EQ(kestrova->waitForExit(20s), 0);
+    const std::string shown = readAll(output());
+    EXPECT_NE(shown.find("Ctrl-C quits"), std::string::npos);
+    EXPECT_NE(shown.find("] AutoDownloadSystem -> Start AutoDownload: ヒカリノサキ (05)"),
+              std::string::npos);
+    EXPECT_NE(shown.find("/sample/kestrova-sample.bin"), std::string::npos);
+    EXPECT_EQ(std::filesystem::file_size(episode), 8u * 1024 * 1024);  // the good source
+    EXPECT_FALSE(Files::exists(home() / "Documents"));
+    EXPECT_FALSE(Files::exists(home() / "Downloads"));
+    EXPECT_FALSE(Files::exists(home() / ".config"));
+}
+
+// Without a terminal (a pipe, a service manager) the log goes to the activity log only.
+TEST_F(HeadlessProcessTest, WithoutATerminalTheLogIsNotEchoed) {
+    auto kestrova = start();
+    ASSERT_TRUE(test::waitUntil([&] { return logContains("Application Launched."); }, 20s));
+    kestrova->signal(SIGTERM);
+    EXPECT_EQ(kestrova->waitForExit(20s), 0);
+    EXPECT_EQ(readAll(output()).find("Application Launched."), std::string::npos);
 }
 
 TEST_F(HeadlessProcessTest, VersionAndUsage) {
