@@ -81,6 +81,9 @@ void AppDelegate::applicationDidFinishLaunching() {
     downloadId_ = 0;
 
     registerObservers();
+    handOff_ = std::make_unique<HandOffServer>(
+        HandOffServer::defaultPath(platform_.files.configDirectory()), platform_,
+        [this] { return dlstts_.snapshot(); });
     scanTimer_ = platform_.runLoop.addTimer(kScanInterval, RunLoopMode::Default,
                                             [this] { startAutoDownloadSystem(); });
     startAutoDownloadSystem();
@@ -92,12 +95,14 @@ void AppDelegate::loadSettings(const PlistValue& shippedList, const PlistValue& 
         {defaultsKey::kSaveLogFile, PlistValue::boolean(true)},
         {defaultsKey::kSaveDebugLog, PlistValue::boolean(false)},
         {defaultsKey::kUseAutoDownloadSystem, PlistValue::boolean(false)},
+        {defaultsKey::kAllowHTTPS, PlistValue::boolean(false)},
         {defaultsKey::kAutoDownloadList, shippedList},
         {defaultsKey::kDownloadedEpisodeList, shippedEpisodes},
     });
     saveLogFile_ = defaults.boolForKey(defaultsKey::kSaveLogFile);
     saveDebugLog_ = defaults.boolForKey(defaultsKey::kSaveDebugLog);
     useAutoDownloadSystem_ = defaults.boolForKey(defaultsKey::kUseAutoDownloadSystem);
+    allowHTTPS_ = defaults.boolForKey(defaultsKey::kAllowHTTPS);
 
     lists_.load(shippedEpisodes, platform_.log);
 }
@@ -139,6 +144,7 @@ int AppDelegate::applicationShouldTerminate() {
 
 void AppDelegate::applicationWillTerminate() {
     platform_.log.log("Application Terminate.");
+    handOff_.reset();
     // A scan in flight gives up its fetch at once.
     platform_.shutdown.cancel();
     if (queue_) queue_->cancelAllOperations();
@@ -172,7 +178,7 @@ void AppDelegate::getDownloadRequest(const PlistValue& object) {
     }
     const std::string url = request.stringFor(key::kURL);
     const bool automatic = request.find(key::kTitle) != nullptr;
-    if (HttpUrl::isHttps(url)) {
+    if (HttpUrl::isHttps(url) && !allowHTTPS_) {
         if (!automatic) {
             platform_.alerts.runModal(Alert::withButtonList("Kestrova エラー",
                                                             "https 通信には対応しておりません。",

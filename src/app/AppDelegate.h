@@ -6,6 +6,7 @@
 
 #include "app/ActivityLog.h"
 #include "app/DownloadStatusTable.h"
+#include "app/HandOffServer.h"
 #include "app/ScanThread.h"
 #include "app/StoredLists.h"
 #include "platform/Application.h"
@@ -72,12 +73,14 @@ private:
     bool saveLogFile_ = true;
     bool saveDebugLog_ = false;
     bool useAutoDownloadSystem_ = false;
+    bool allowHTTPS_ = false;  // read at launch; https then goes through libcurl's checks
 
     StoredLists lists_;           // dlst and eplst
     DownloadStatusTable dlstts_;  // the download status table
 
     // Declared after the system it runs, so that it is waited for before that goes.
     ScanThread scanThread_;
+    std::unique_ptr<HandOffServer> handOff_;
     RunLoop::TimerId statusTimer_ = 0;
     RunLoop::TimerId scanTimer_ = 0;
 };

@@ -20,6 +20,8 @@ public:
     // folder is a link, or cannot be written).
     bool prepare(std::string& error) const;
     const std::filesystem::path& root() const { return root_; }
+    // The demo's single-instance lock, beside the profile: clearing the profile keeps it.
+    std::filesystem::path lockPath() const { return root_.parent_path() / "kestrova-demo.lock"; }
     // The profile's folders, as a Files of its own.
     Files files() const;
 

@@ -7,6 +7,7 @@
 #include "platform/BannerService.h"
 #include "platform/SystemLog.h"
 #include "platform/plist/PlistValue.h"
+#include "platform/net/HttpUrl.h"
 #include "platform/runtime/NotificationCenter.h"
 #include "platform/system/Files.h"
 #include "platform/text/TextUtil.h"
@@ -44,6 +45,7 @@ FileDownload::FileDownload(const PlatformServices& platform, std::string urlText
     : platform_(platform),
       urlText_(std::move(urlText)),
       fileName_(kPlaceholderName),
+      originURL_(HttpUrl::normalize(urlText_).value_or(urlText_)),
       options_(options) {}
 
 // The transfer lived and died inside start(); nothing of it is left to wait for.
@@ -207,6 +209,7 @@ void FileDownload::didReceiveDataOfLength(std::int64_t length) {
 }
 
 void FileDownload::downloadDidFinish() {
+    Files::setOrigin(filePath_, originURL());
     platform_.log.log("FileDownload -> Download Complete: " + TextUtil::forLog(fileName_));
     postStatus("完了", status::kComplete);
     banner_.emplace("ダウンロード完了", fileName_);

@@ -57,6 +57,8 @@ protected:
     // "isFinished" is announced: the banner here, the win's announcement in FileDownload_Auto.
     virtual void afterTransferEnded();
 
+    // The address the file came from (after redirects), for its origin attribute.
+    const std::string& originURL() const { return originURL_; }
     // For a handler that ends the operation as cancelled (the lock is held already).
     void cancelFromHandler();
     // Posts "downloadProgress" for the bytes received so far: at most four times a second,
@@ -76,6 +78,7 @@ protected:
     std::int64_t expectedFileSize_ = -1;
     std::int64_t currentFileSize_ = 0;
     std::int64_t receivedBytes_ = 0;
+    std::string originURL_;
 
 private:
     enum class Phase { Waiting, Running, Ended, Cancelled };

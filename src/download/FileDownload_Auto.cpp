@@ -165,6 +165,7 @@ void FileDownload_Auto::afterTransferEnded() {
     // First stop observing, or the announcement would cancel this operation too.
     platform_.center.removeObserver(this);
     platform_.center.post(notification::kAutoDownloadComplete, PlistValue::string(episodeName_));
+    Files::setOrigin(filePath_, originURL());
     moveToFinalName();
 }
 

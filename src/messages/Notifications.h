@@ -75,6 +75,8 @@ namespace kestrova::defaultsKey {
 inline constexpr const char* kSaveLogFile = "saveLogFile";
 inline constexpr const char* kSaveDebugLog = "saveDebugLog";
 inline constexpr const char* kUseAutoDownloadSystem = "useAutoDownloadSystem";
+// Not in the menu: set in the settings file by people who want https downloads.
+inline constexpr const char* kAllowHTTPS = "allowHTTPS";
 inline constexpr const char* kAutoDownloadList = "autoDownloadList";
 inline constexpr const char* kDownloadedEpisodeList = "downloadedEpisodeList";
 
