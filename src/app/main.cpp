@@ -167,7 +167,7 @@ int runKestrova(Backend& backend, SystemLog& log, const Session& session, Termin
     // SIGINT and SIGTERM quit the normal way, without asking. A fetch blocking the main thread
     // (the update check) is woken first, so that the quit is handled at once.
     Cancellation& shutdown = platform.shutdown();
-    SignalWatcher signals([&] {
+    SignalWatcher signalWatcher([&] {
         shutdown.cancel();
         backend.runLoop().post([&application] { application.terminateWithoutAsking(); });
     });

@@ -6,8 +6,8 @@
 #include "messages/Notifications.h"
 #include "platform/BannerService.h"
 #include "platform/SystemLog.h"
-#include "platform/plist/PlistValue.h"
 #include "platform/net/HttpUrl.h"
+#include "platform/plist/PlistValue.h"
 #include "platform/runtime/NotificationCenter.h"
 #include "platform/system/Files.h"
 #include "platform/text/TextUtil.h"
@@ -213,6 +213,7 @@ void FileDownload::downloadDidFinish() {
     platform_.log.log("FileDownload -> Download Complete: " + TextUtil::forLog(fileName_));
     postStatus("完了", status::kComplete);
     banner_.emplace("ダウンロード完了", fileName_);
+    bannerFile_ = filePath_;
 }
 
 void FileDownload::didFailWithError(const std::string& /*error*/) {
@@ -222,7 +223,12 @@ void FileDownload::didFailWithError(const std::string& /*error*/) {
 }
 
 void FileDownload::afterTransferEnded() {
-    if (banner_) platform_.banners.deliver(banner_->first, banner_->second);
+    if (!banner_) return;
+    if (bannerFile_.empty()) {
+        platform_.banners.deliver(banner_->first, banner_->second);
+    } else {
+        platform_.banners.deliverForFile(banner_->first, banner_->second, bannerFile_);
+    }
 }
 
 void FileDownload::postProgress(bool ended) {

@@ -103,8 +103,10 @@ private:
     Phase phase_ = Phase::Waiting;
     // The running transfer, set only while start() runs it.
     UrlTransfer* transfer_ = nullptr;
-    // Title and text of the banner, set by the finished or failed handler.
+    // Title and text of the banner, set by the finished or failed handler, and the file it is
+    // about when the download completed.
     std::optional<std::pair<std::string, std::string>> banner_;
+    std::filesystem::path bannerFile_;
 };
 
 }  // namespace kestrova
