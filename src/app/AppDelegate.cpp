@@ -8,6 +8,7 @@
 #include "download/FileDownload_Auto.h"
 #include "messages/Notifications.h"
 #include "platform/Alert.h"
+#include "platform/PowerEvents.h"
 #include "platform/SystemLog.h"
 #include "platform/net/HttpUrl.h"
 #include "platform/plist/Bundle.h"
@@ -15,6 +16,7 @@
 #include "platform/runtime/Cancellation.h"
 #include "platform/runtime/NotificationCenter.h"
 #include "platform/runtime/OperationQueue.h"
+#include "platform/system/BootClock.h"
 #include "platform/system/Files.h"
 #include "platform/text/TextUtil.h"
 #include "statusbar/AdminSystemStatusBar.h"
@@ -25,7 +27,8 @@ namespace {
 
 constexpr std::size_t kMaxConcurrentDownloads = 100;
 constexpr std::chrono::milliseconds kStatusInterval{1000};
-constexpr std::chrono::milliseconds kScanInterval{1800 * 1000};
+// How often the scan schedule is looked at: a scan due after a wake-up starts within a minute.
+constexpr std::chrono::milliseconds kScheduleInterval{60 * 1000};
 
 // A settings notification's object as a boolean: a boolean, or a number (non-zero is true).
 std::optional<bool> boolValue(const PlistValue& object) {
@@ -42,6 +45,7 @@ AppDelegate::AppDelegate(const PlatformServices& platform)
       lists_(platform.defaults) {}
 
 AppDelegate::~AppDelegate() {
+    alive_.reset();
     // Normally done at quit; repeated here so that a delegate that never quit leaves no observer
     // and no scan behind.
     platform_.center.removeObserver(this);
@@ -69,9 +73,6 @@ void AppDelegate::applicationDidFinishLaunching() {
     adminSystemStatusBar_->updateAutoDownloadSystemMenu(
         useAutoDownloadSystem_, lists_.downloadList(), lists_.episodeList());
 
-    statusTimer_ = platform_.runLoop.addTimer(kStatusInterval, RunLoopMode::Common,
-                                              [this] { updateSystemStatusBarMenu(); });
-
     observePasteBoard_ = std::make_unique<ObservePasteBoard>(platform_);
     observePasteBoard_->beginObservingPasteboard();
 
@@ -84,8 +85,12 @@ void AppDelegate::applicationDidFinishLaunching() {
     handOff_ = std::make_unique<HandOffServer>(
         HandOffServer::defaultPath(platform_.files.configDirectory()), platform_,
         [this] { return dlstts_.snapshot(); });
-    scanTimer_ = platform_.runLoop.addTimer(kScanInterval, RunLoopMode::Default,
-                                            [this] { startAutoDownloadSystem(); });
+    scanTimer_ = platform_.runLoop.addTimer(kScheduleInterval, RunLoopMode::Default,
+                                            [this] { scanWhenDue(); });
+    platform_.powerEvents.whenResumed([this] {
+        platform_.log.log("AppDelegate -> Resumed from suspend.");
+        scanWhenDue();
+    });
     startAutoDownloadSystem();
 }
 
@@ -145,6 +150,7 @@ int AppDelegate::applicationShouldTerminate() {
 void AppDelegate::applicationWillTerminate() {
     platform_.log.log("Application Terminate.");
     handOff_.reset();
+    platform_.powerEvents.whenResumed({});
     // A scan in flight gives up its fetch at once.
     platform_.shutdown.cancel();
     if (queue_) queue_->cancelAllOperations();
@@ -166,6 +172,27 @@ void AppDelegate::applicationWillTerminate() {
 
 void AppDelegate::updateSystemStatusBarMenu() {
     if (adminSystemStatusBar_) adminSystemStatusBar_->setDownloadStatus(dlstts_.snapshot());
+    // Nothing left that changes: the refresh sleeps until the next report.
+    if (refreshing_ && dlstts_.countWithStatus(status::kSetup) == 0 &&
+        dlstts_.countWithStatus(status::kDownloading) == 0) {
+        platform_.runLoop.removeTimer(statusTimer_);
+        refreshing_ = false;
+    }
+}
+
+// Main thread: the once-a-second refresh runs while downloads change.
+void AppDelegate::keepStatusRefreshed() {
+    if (refreshing_ || !adminSystemStatusBar_) return;
+    refreshing_ = true;
+    statusTimer_ = platform_.runLoop.addTimer(kStatusInterval, RunLoopMode::Common,
+                                              [this] { updateSystemStatusBarMenu(); });
+}
+
+void AppDelegate::scanWhenDue() {
+    if (const int outcome = scanOutcome_.exchange(-1); outcome >= 0) {
+        scanSchedule_.finished(outcome == 1);
+    }
+    if (scanSchedule_.due(BootClock::now())) startAutoDownloadSystem();
 }
 
 void AppDelegate::getDownloadRequest(const PlistValue& object) {
@@ -204,9 +231,17 @@ void AppDelegate::observeValueForKeyPath(const std::string& keyPath, Operation& 
     object.removeObserver(this, keyPath);
 }
 
-void AppDelegate::getDownloadStatus(const PlistValue& object) { dlstts_.apply(object); }
+void AppDelegate::getDownloadStatus(const PlistValue& object) {
+    dlstts_.apply(object);
+    platform_.runLoop.post([this, alive = std::weak_ptr<bool>(alive_)] {
+        if (alive.lock()) keepStatusRefreshed();
+    });
+}
 
-void AppDelegate::deleteCompletedStatus(const PlistValue& /*object*/) { dlstts_.deleteCompleted(); }
+void AppDelegate::deleteCompletedStatus(const PlistValue& /*object*/) {
+    dlstts_.deleteCompleted();
+    updateSystemStatusBarMenu();
+}
 
 void AppDelegate::getAutoDownloadComplete(const PlistValue& object) {
     const std::string* file = object.asString();
@@ -262,12 +297,16 @@ void AppDelegate::startAutoDownloadSystem() {
     if (!autoDownloadSystem_ || platform_.shutdown.isCancelled()) return;
     activityLog_.applySizeRule(platform_.log);
     // The scan works on its own copies: a list replaced during the scan does not reach it.
-    const bool started =
-        scanThread_.start([system = autoDownloadSystem_.get(), site = platform_.config.siteURL,
-                           list = lists_.downloadList(), episodes = lists_.episodeList()] {
-            system->analyzeWithURL(site, list, episodes);
+    const bool started = scanThread_.start(
+        [this, system = autoDownloadSystem_.get(), site = platform_.config.siteURL,
+         list = lists_.downloadList(), episodes = lists_.episodeList()] {
+            scanOutcome_ = system->analyzeWithURL(site, list, episodes) ? 1 : 0;
         });
-    if (!started) platform_.log.log("AutoDownloadSystem -> Previous Scan Still Running.");
+    if (!started) {
+        platform_.log.log("AutoDownloadSystem -> Previous Scan Still Running.");
+        return;
+    }
+    scanSchedule_.started(BootClock::now());
 }
 
 }  // namespace kestrova

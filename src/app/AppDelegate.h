@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -7,6 +8,7 @@
 #include "app/ActivityLog.h"
 #include "app/DownloadStatusTable.h"
 #include "app/HandOffServer.h"
+#include "app/ScanSchedule.h"
 #include "app/ScanThread.h"
 #include "app/StoredLists.h"
 #include "platform/Application.h"
@@ -58,6 +60,8 @@ public:
 private:
     void loadSettings(const PlistValue& shippedList, const PlistValue& shippedEpisodes);
     void removeUnfinishedDownloads();
+    void scanWhenDue();
+    void keepStatusRefreshed();
     void registerObservers();
     void addOperation(std::shared_ptr<Operation> operation);
 
@@ -80,6 +84,12 @@ private:
 
     // Declared after the system it runs, so that it is waited for before that goes.
     ScanThread scanThread_;
+    ScanSchedule scanSchedule_;
+    std::atomic<int> scanOutcome_{-1};  // of the last scan: -1 not yet taken, 0 no list, 1 list
+    // The menu is refreshed only while a download runs; reports from the operations' threads
+    // start the refresh through the run loop, guarded by alive_ against a delegate gone since.
+    bool refreshing_ = false;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     std::unique_ptr<HandOffServer> handOff_;
     RunLoop::TimerId statusTimer_ = 0;
     RunLoop::TimerId scanTimer_ = 0;
