@@ -14,6 +14,8 @@ test_packages=(
     clang libclang-rt-14-dev curl wget aria2
     # desktop end-to-end tests: a display, a session bus and the tools a desktop would use
     xvfb xauth dbus dbus-x11 xclip xdotool x11-utils python3 python3-dbus python3-gi
+    # the package's desktop file and metainfo are validated
+    desktop-file-utils appstream
 )
 
 case "${1:-test}" in
@@ -28,6 +30,11 @@ for p in "${packages[@]}"; do
         missing+=("$p")
     fi
 done
+
+# Every menu title is Japanese: a machine without a Japanese font gets a small one.
+if [ "${1:-test}" = run ] && ! fc-list :lang=ja 2>/dev/null | grep -q .; then
+    missing+=(fonts-vlgothic)
+fi
 
 if [ ${#missing[@]} -eq 0 ]; then
     exit 0
