@@ -37,6 +37,12 @@ std::optional<std::string> HandOffClient::exchange(const std::string& request) c
 
 int HandOffClient::open(const std::vector<std::string>& addresses) const {
     const std::string request = HandOffMessage::open(addresses);
+    if (request.size() > HandOffMessage::kMaxBytes ||
+        addresses.size() > HandOffMessage::kMaxAddresses) {
+        std::fprintf(stderr, "kestrova: at most %zu addresses and %zu bytes at once\n",
+                     HandOffMessage::kMaxAddresses, HandOffMessage::kMaxBytes);
+        return 1;
+    }
     std::optional<std::string> answer = exchange(request);
     if (!answer && startInstance()) {
         const auto deadline = std::chrono::steady_clock::now() + kStartTime;
