@@ -151,8 +151,9 @@ void AppDelegate::applicationWillTerminate() {
     platform_.log.log("Application Terminate.");
     handOff_.reset();
     platform_.powerEvents.whenResumed({});
-    // A scan in flight gives up its fetch at once.
+    // A scan in flight gives up its fetch at once; no waiting source starts any more.
     platform_.shutdown.cancel();
+    episodeSources_.clear();
     if (queue_) queue_->cancelAllOperations();
     platform_.defaults.synchronize();
     if (!saveLogFile_) activityLog_.removeIfPresent();
@@ -217,8 +218,11 @@ void AppDelegate::getDownloadRequest(const PlistValue& object) {
         addOperation(std::make_shared<FileDownload>(platform_, url, downloadId_));
         return;
     }
-    addOperation(std::make_shared<FileDownload_Auto>(
-        platform_, url, lists_.completedRequest(std::move(request)), episodeClaims_));
+    const std::string episode = request.stringFor(key::kFile);
+    episodeSources_.add(episode, [this, url, anime = lists_.completedRequest(std::move(request))] {
+        if (platform_.shutdown.isCancelled()) return;
+        addOperation(std::make_shared<FileDownload_Auto>(platform_, url, anime, episodeClaims_));
+    });
 }
 
 void AppDelegate::addOperation(std::shared_ptr<Operation> operation) {
@@ -229,6 +233,11 @@ void AppDelegate::addOperation(std::shared_ptr<Operation> operation) {
 void AppDelegate::observeValueForKeyPath(const std::string& keyPath, Operation& object,
                                          bool /*newValue*/) {
     object.removeObserver(this, keyPath);
+    // The next source of its episode may start in its place.
+    if (const auto* source = dynamic_cast<const FileDownload_Auto*>(&object)) {
+        const std::string& episode = source->episodeName();
+        episodeSources_.ended(episode, episodeClaims_->isClaimed(episode));
+    }
 }
 
 void AppDelegate::getDownloadStatus(const PlistValue& object) {

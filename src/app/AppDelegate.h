@@ -7,6 +7,7 @@
 
 #include "app/ActivityLog.h"
 #include "app/DownloadStatusTable.h"
+#include "app/EpisodeSources.h"
 #include "app/HandOffServer.h"
 #include "app/ScanSchedule.h"
 #include "app/ScanThread.h"
@@ -73,6 +74,7 @@ private:
     std::unique_ptr<ObservePasteBoard> observePasteBoard_;
     std::unique_ptr<OperationQueue> queue_;
     std::shared_ptr<EpisodeClaims> episodeClaims_;
+    EpisodeSources episodeSources_;
     std::int32_t downloadId_ = 0;
     bool saveLogFile_ = true;
     bool saveDebugLog_ = false;

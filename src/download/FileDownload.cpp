@@ -17,6 +17,8 @@ namespace {
 
 constexpr const char* kPlaceholderName = "ファイル名を取得できませんでした";
 constexpr std::chrono::seconds kSlice{1};
+// How often a broken transfer is taken up again, each time asking only for the rest.
+constexpr int kMaxResumes = 3;
 // What a download leaves free on its disk at least: filling it to the last byte would break
 // the desktop session and the other downloads running meanwhile.
 constexpr std::uint64_t kSpareBytes = 64 * 1024 * 1024;
@@ -59,35 +61,67 @@ void FileDownload::start() {
         phase_ = Phase::Running;
         setValueForKey(kIsExecuting, true);
     }
+    std::optional<UrlTransfer::Resume> resume;
+    for (;;) {
+        const Next next = runTransfer(resume);
+        if (next == Next::Stop) return;
+        if (next == Next::Hold && !awaitTurn()) {
+            cancel();  // the race is over for it, or it was cancelled while it waited
+            return;
+        }
+        std::lock_guard lock(lock_);
+        if (phase_ != Phase::Running) return;
+        resume = resumePoint();
+    }
+}
+
+// One transfer, from the start or resuming; what comes next.
+FileDownload::Next FileDownload::runTransfer(std::optional<UrlTransfer::Resume> resume) {
     std::string error;
+    const bool resuming = resume.has_value();
     const std::unique_ptr<UrlTransfer> transfer =
-        UrlTransfer::create(urlText_, *this, options_, error);
+        UrlTransfer::create(urlText_, *this, options_, error, std::move(resume));
     if (!transfer) {
         // A URL that cannot be fetched fails like any failed transfer.
         transferDidFail(error);
-        return;
+        return Next::Stop;
     }
     {
         std::lock_guard lock(lock_);
-        if (phase_ != Phase::Running) return;  // cancelled meanwhile; nothing was sent yet
+        if (phase_ != Phase::Running) return Next::Stop;  // cancelled meanwhile
         transfer_ = transfer.get();
+        pending_ = Next::Stop;
     }
     while (transfer->runSlice(kSlice)) {
     }
     bool unsettled = false;
+    Next next = Next::Stop;
     {
         std::lock_guard lock(lock_);
         transfer_ = nullptr;
+        if (!resuming) validator_ = transfer->validator();
         // The transfer may have created its file just before a cancel that then kept the
         // "destination created" event from us; that file is removed here.
         if (phase_ == Phase::Cancelled && filePath_.empty() && !transfer->createdPath().empty()) {
             Files::remove(transfer->createdPath());
         }
-        unsettled = phase_ == Phase::Running;
+        if (phase_ == Phase::Running) next = pending_;
+        unsettled = phase_ == Phase::Running && next == Next::Stop;
     }
-    // A transfer always ends with finished, failed or a cancel; should it ever not, the
+    // A transfer always ends with finished, failed, broken or a cancel; should it ever not, the
     // operation still ends instead of holding its queue slot for good.
     if (unsettled) transferDidFail("the transfer ended without a result");
+    return next;
+}
+
+// With the lock held: the rest of the file to ask for.
+UrlTransfer::Resume FileDownload::resumePoint() const {
+    return UrlTransfer::Resume{filePath_, Files::fileSize(filePath_).value_or(0), validator_};
+}
+
+void FileDownload::holdFromHandler() {
+    pending_ = Next::Hold;
+    if (transfer_ != nullptr) transfer_->cancel();
 }
 
 void FileDownload::cancel() {
@@ -114,6 +148,7 @@ bool FileDownload::endAsCancelled() {
 
 void FileDownload::announceEnd(Phase phase) {
     if (phase == Phase::Ended) afterTransferEnded();
+    willEnd();
     if (receivedBytes_ > 0) postProgress(true);
     setValueForKey(kIsExecuting, false);
     setValueForKey(kIsFinished, true);
@@ -169,6 +204,25 @@ void FileDownload::transferDidFail(const std::string& error) {
     });
 }
 
+// Asking for the rest may mend a transfer that broke off, up to three times; then it fails.
+void FileDownload::transferDidBreak(const std::string& error) {
+    handleEvent([&] {
+        if (resumes_ < kMaxResumes && !filePath_.empty()) {
+            ++resumes_;
+            pending_ = Next::Resume;
+            platform_.log.log("FileDownload -> Resuming: " + TextUtil::forLog(fileName_) + ": " +
+                              TextUtil::forLog(error));
+            return;
+        }
+        phase_ = Phase::Ended;
+        didFailWithError(error);
+    });
+}
+
+void FileDownload::transferDidResume(std::int64_t keptBytes) {
+    handleEvent([&] { didResume(keptBytes); });
+}
+
 void FileDownload::didReceiveResponse(std::int64_t expectedContentLength) {
     previousPercentage_ = "0%";
     expectedFileSize_ = expectedContentLength;
@@ -193,6 +247,11 @@ bool FileDownload::announcedLengthFits(const std::filesystem::path& folder) cons
     if (!available) return true;
     return *available >= kSpareBytes &&
            static_cast<std::uint64_t>(expectedFileSize_) <= *available - kSpareBytes;
+}
+
+void FileDownload::didResume(std::int64_t keptBytes) {
+    currentFileSize_ = keptBytes;
+    receivedBytes_ = keptBytes;
 }
 
 void FileDownload::didCreateDestination(const std::string& path) {
