@@ -7,13 +7,15 @@ set -euo pipefail
 
 run_packages=(
     build-essential cmake ninja-build pkg-config
-    libcurl4-openssl-dev libplist-dev qt6-base-dev libxcb1-dev
+    libcurl4-openssl-dev libplist-dev qt6-base-dev libxcb1-dev libcpp-httplib-dev
 )
 test_packages=(
-    libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev zlib1g-dev
+    libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev
     clang libclang-rt-14-dev curl wget aria2
     # desktop end-to-end tests: a display, a session bus and the tools a desktop would use
     xvfb xauth dbus dbus-x11 xclip xdotool x11-utils python3 python3-dbus python3-gi
+    # the package's desktop file and metainfo are validated
+    desktop-file-utils appstream
 )
 
 case "${1:-test}" in
@@ -28,6 +30,11 @@ for p in "${packages[@]}"; do
         missing+=("$p")
     fi
 done
+
+# Every menu title is Japanese: a machine without a Japanese font gets a small one.
+if [ "${1:-test}" = run ] && ! fc-list :lang=ja 2>/dev/null | grep -q .; then
+    missing+=(fonts-vlgothic)
+fi
 
 if [ ${#missing[@]} -eq 0 ]; then
     exit 0

@@ -46,10 +46,11 @@ echo "== ThreadSanitizer (concurrency tests) =="
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 if build tsan --target kestrova_concurrency_tests; then run_ctest tsan; else status=1; failed=$((failed + 1)); fi
 
-if [ -x scripts/fuzz.sh ]; then
-    echo "== fuzzing =="
-    if bash scripts/fuzz.sh; then passed=$((passed + 1)); else status=1; failed=$((failed + 1)); fi
-fi
+echo "== fuzzing =="
+if bash scripts/fuzz.sh; then passed=$((passed + 1)); else status=1; failed=$((failed + 1)); fi
+
+echo "== package =="
+if bash scripts/package.sh; then passed=$((passed + 1)); else status=1; failed=$((failed + 1)); fi
 
 echo
 echo "Summary: ${passed} passed, ${failed} failed"

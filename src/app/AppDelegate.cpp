@@ -8,6 +8,7 @@
 #include "download/FileDownload_Auto.h"
 #include "messages/Notifications.h"
 #include "platform/Alert.h"
+#include "platform/PowerEvents.h"
 #include "platform/SystemLog.h"
 #include "platform/net/HttpUrl.h"
 #include "platform/plist/Bundle.h"
@@ -15,6 +16,7 @@
 #include "platform/runtime/Cancellation.h"
 #include "platform/runtime/NotificationCenter.h"
 #include "platform/runtime/OperationQueue.h"
+#include "platform/system/BootClock.h"
 #include "platform/system/Files.h"
 #include "platform/text/TextUtil.h"
 #include "statusbar/AdminSystemStatusBar.h"
@@ -25,7 +27,8 @@ namespace {
 
 constexpr std::size_t kMaxConcurrentDownloads = 100;
 constexpr std::chrono::milliseconds kStatusInterval{1000};
-constexpr std::chrono::milliseconds kScanInterval{1800 * 1000};
+// How often the scan schedule is looked at: a scan due after a wake-up starts within a minute.
+constexpr std::chrono::milliseconds kScheduleInterval{60 * 1000};
 
 // A settings notification's object as a boolean: a boolean, or a number (non-zero is true).
 std::optional<bool> boolValue(const PlistValue& object) {
@@ -42,6 +45,7 @@ AppDelegate::AppDelegate(const PlatformServices& platform)
       lists_(platform.defaults) {}
 
 AppDelegate::~AppDelegate() {
+    alive_.reset();
     // Normally done at quit; repeated here so that a delegate that never quit leaves no observer
     // and no scan behind.
     platform_.center.removeObserver(this);
@@ -69,9 +73,6 @@ void AppDelegate::applicationDidFinishLaunching() {
     adminSystemStatusBar_->updateAutoDownloadSystemMenu(
         useAutoDownloadSystem_, lists_.downloadList(), lists_.episodeList());
 
-    statusTimer_ = platform_.runLoop.addTimer(kStatusInterval, RunLoopMode::Common,
-                                              [this] { updateSystemStatusBarMenu(); });
-
     observePasteBoard_ = std::make_unique<ObservePasteBoard>(platform_);
     observePasteBoard_->beginObservingPasteboard();
 
@@ -81,8 +82,15 @@ void AppDelegate::applicationDidFinishLaunching() {
     downloadId_ = 0;
 
     registerObservers();
-    scanTimer_ = platform_.runLoop.addTimer(kScanInterval, RunLoopMode::Default,
-                                            [this] { startAutoDownloadSystem(); });
+    handOff_ = std::make_unique<HandOffServer>(
+        HandOffServer::defaultPath(platform_.files.configDirectory()), platform_,
+        [this] { return dlstts_.snapshot(); });
+    scanTimer_ = platform_.runLoop.addTimer(kScheduleInterval, RunLoopMode::Default,
+                                            [this] { scanWhenDue(); });
+    platform_.powerEvents.whenResumed([this] {
+        platform_.log.log("AppDelegate -> Resumed from suspend.");
+        scanWhenDue();
+    });
     startAutoDownloadSystem();
 }
 
@@ -92,12 +100,14 @@ void AppDelegate::loadSettings(const PlistValue& shippedList, const PlistValue& 
         {defaultsKey::kSaveLogFile, PlistValue::boolean(true)},
         {defaultsKey::kSaveDebugLog, PlistValue::boolean(false)},
         {defaultsKey::kUseAutoDownloadSystem, PlistValue::boolean(false)},
+        {defaultsKey::kAllowHTTPS, PlistValue::boolean(false)},
         {defaultsKey::kAutoDownloadList, shippedList},
         {defaultsKey::kDownloadedEpisodeList, shippedEpisodes},
     });
     saveLogFile_ = defaults.boolForKey(defaultsKey::kSaveLogFile);
     saveDebugLog_ = defaults.boolForKey(defaultsKey::kSaveDebugLog);
     useAutoDownloadSystem_ = defaults.boolForKey(defaultsKey::kUseAutoDownloadSystem);
+    allowHTTPS_ = defaults.boolForKey(defaultsKey::kAllowHTTPS);
 
     lists_.load(shippedEpisodes, platform_.log);
 }
@@ -139,8 +149,11 @@ int AppDelegate::applicationShouldTerminate() {
 
 void AppDelegate::applicationWillTerminate() {
     platform_.log.log("Application Terminate.");
-    // A scan in flight gives up its fetch at once.
+    handOff_.reset();
+    platform_.powerEvents.whenResumed({});
+    // A scan in flight gives up its fetch at once; no waiting source starts any more.
     platform_.shutdown.cancel();
+    episodeSources_.clear();
     if (queue_) queue_->cancelAllOperations();
     platform_.defaults.synchronize();
     if (!saveLogFile_) activityLog_.removeIfPresent();
@@ -160,6 +173,27 @@ void AppDelegate::applicationWillTerminate() {
 
 void AppDelegate::updateSystemStatusBarMenu() {
     if (adminSystemStatusBar_) adminSystemStatusBar_->setDownloadStatus(dlstts_.snapshot());
+    // Nothing left that changes: the refresh sleeps until the next report.
+    if (refreshing_ && dlstts_.countWithStatus(status::kSetup) == 0 &&
+        dlstts_.countWithStatus(status::kDownloading) == 0) {
+        platform_.runLoop.removeTimer(statusTimer_);
+        refreshing_ = false;
+    }
+}
+
+// Main thread: the once-a-second refresh runs while downloads change.
+void AppDelegate::keepStatusRefreshed() {
+    if (refreshing_ || !adminSystemStatusBar_) return;
+    refreshing_ = true;
+    statusTimer_ = platform_.runLoop.addTimer(kStatusInterval, RunLoopMode::Common,
+                                              [this] { updateSystemStatusBarMenu(); });
+}
+
+void AppDelegate::scanWhenDue() {
+    if (const int outcome = scanOutcome_.exchange(-1); outcome >= 0) {
+        scanSchedule_.finished(outcome == 1);
+    }
+    if (scanSchedule_.due(BootClock::now())) startAutoDownloadSystem();
 }
 
 void AppDelegate::getDownloadRequest(const PlistValue& object) {
@@ -172,7 +206,7 @@ void AppDelegate::getDownloadRequest(const PlistValue& object) {
     }
     const std::string url = request.stringFor(key::kURL);
     const bool automatic = request.find(key::kTitle) != nullptr;
-    if (HttpUrl::isHttps(url)) {
+    if (HttpUrl::isHttps(url) && !allowHTTPS_) {
         if (!automatic) {
             platform_.alerts.runModal(Alert::withButtonList("Kestrova エラー",
                                                             "https 通信には対応しておりません。",
@@ -184,8 +218,11 @@ void AppDelegate::getDownloadRequest(const PlistValue& object) {
         addOperation(std::make_shared<FileDownload>(platform_, url, downloadId_));
         return;
     }
-    addOperation(std::make_shared<FileDownload_Auto>(
-        platform_, url, lists_.completedRequest(std::move(request)), episodeClaims_));
+    const std::string episode = request.stringFor(key::kFile);
+    episodeSources_.add(episode, [this, url, anime = lists_.completedRequest(std::move(request))] {
+        if (platform_.shutdown.isCancelled()) return;
+        addOperation(std::make_shared<FileDownload_Auto>(platform_, url, anime, episodeClaims_));
+    });
 }
 
 void AppDelegate::addOperation(std::shared_ptr<Operation> operation) {
@@ -196,11 +233,24 @@ void AppDelegate::addOperation(std::shared_ptr<Operation> operation) {
 void AppDelegate::observeValueForKeyPath(const std::string& keyPath, Operation& object,
                                          bool /*newValue*/) {
     object.removeObserver(this, keyPath);
+    // The next source of its episode may start in its place.
+    if (const auto* source = dynamic_cast<const FileDownload_Auto*>(&object)) {
+        const std::string& episode = source->episodeName();
+        episodeSources_.ended(episode, episodeClaims_->isClaimed(episode));
+    }
 }
 
-void AppDelegate::getDownloadStatus(const PlistValue& object) { dlstts_.apply(object); }
+void AppDelegate::getDownloadStatus(const PlistValue& object) {
+    dlstts_.apply(object);
+    platform_.runLoop.post([this, alive = std::weak_ptr<bool>(alive_)] {
+        if (alive.lock()) keepStatusRefreshed();
+    });
+}
 
-void AppDelegate::deleteCompletedStatus(const PlistValue& /*object*/) { dlstts_.deleteCompleted(); }
+void AppDelegate::deleteCompletedStatus(const PlistValue& /*object*/) {
+    dlstts_.deleteCompleted();
+    updateSystemStatusBarMenu();
+}
 
 void AppDelegate::getAutoDownloadComplete(const PlistValue& object) {
     const std::string* file = object.asString();
@@ -256,12 +306,16 @@ void AppDelegate::startAutoDownloadSystem() {
     if (!autoDownloadSystem_ || platform_.shutdown.isCancelled()) return;
     activityLog_.applySizeRule(platform_.log);
     // The scan works on its own copies: a list replaced during the scan does not reach it.
-    const bool started =
-        scanThread_.start([system = autoDownloadSystem_.get(), site = platform_.config.siteURL,
-                           list = lists_.downloadList(), episodes = lists_.episodeList()] {
-            system->analyzeWithURL(site, list, episodes);
+    const bool started = scanThread_.start(
+        [this, system = autoDownloadSystem_.get(), site = platform_.config.siteURL,
+         list = lists_.downloadList(), episodes = lists_.episodeList()] {
+            scanOutcome_ = system->analyzeWithURL(site, list, episodes) ? 1 : 0;
         });
-    if (!started) platform_.log.log("AutoDownloadSystem -> Previous Scan Still Running.");
+    if (!started) {
+        platform_.log.log("AutoDownloadSystem -> Previous Scan Still Running.");
+        return;
+    }
+    scanSchedule_.started(BootClock::now());
 }
 
 }  // namespace kestrova

@@ -1,11 +1,15 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
 
 #include "app/ActivityLog.h"
 #include "app/DownloadStatusTable.h"
+#include "app/EpisodeSources.h"
+#include "app/HandOffServer.h"
+#include "app/ScanSchedule.h"
 #include "app/ScanThread.h"
 #include "app/StoredLists.h"
 #include "platform/Application.h"
@@ -57,6 +61,8 @@ public:
 private:
     void loadSettings(const PlistValue& shippedList, const PlistValue& shippedEpisodes);
     void removeUnfinishedDownloads();
+    void scanWhenDue();
+    void keepStatusRefreshed();
     void registerObservers();
     void addOperation(std::shared_ptr<Operation> operation);
 
@@ -68,16 +74,25 @@ private:
     std::unique_ptr<ObservePasteBoard> observePasteBoard_;
     std::unique_ptr<OperationQueue> queue_;
     std::shared_ptr<EpisodeClaims> episodeClaims_;
+    EpisodeSources episodeSources_;
     std::int32_t downloadId_ = 0;
     bool saveLogFile_ = true;
     bool saveDebugLog_ = false;
     bool useAutoDownloadSystem_ = false;
+    bool allowHTTPS_ = false;  // read at launch; https then goes through libcurl's checks
 
     StoredLists lists_;           // dlst and eplst
     DownloadStatusTable dlstts_;  // the download status table
 
     // Declared after the system it runs, so that it is waited for before that goes.
     ScanThread scanThread_;
+    ScanSchedule scanSchedule_;
+    std::atomic<int> scanOutcome_{-1};  // of the last scan: -1 not yet taken, 0 no list, 1 list
+    // The menu is refreshed only while a download runs; reports from the operations' threads
+    // start the refresh through the run loop, guarded by alive_ against a delegate gone since.
+    bool refreshing_ = false;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    std::unique_ptr<HandOffServer> handOff_;
     RunLoop::TimerId statusTimer_ = 0;
     RunLoop::TimerId scanTimer_ = 0;
 };

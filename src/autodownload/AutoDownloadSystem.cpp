@@ -59,11 +59,17 @@ void AutoDownloadSystem::postOnMainThread(const char* name, PlistValue object) c
 
 bool AutoDownloadSystem::stopping() const { return platform_.shutdown.isCancelled(); }
 
-void AutoDownloadSystem::analyzeWithURL(const std::string& url,
+bool AutoDownloadSystem::analyzeWithURL(const std::string& url,
                                         const std::optional<PlistValue>& downloadList,
                                         const std::optional<PlistValue>& episodeList) {
-    const std::optional<PlistValue> list = refreshList(downloadList);
-    if (!isEnable_) return;
+    bool fetched = false;
+    const std::optional<PlistValue> list = refreshList(downloadList, fetched);
+    if (isEnable_) scan(url, list, episodeList);
+    return fetched;
+}
+
+void AutoDownloadSystem::scan(const std::string& url, const std::optional<PlistValue>& list,
+                              const std::optional<PlistValue>& episodeList) {
     log("Start Analyze.");
     if (!list || !list->isArray()) {
         log("Failed to Get AutoDownloadList.");
@@ -96,16 +102,17 @@ void AutoDownloadSystem::analyzeWithURL(const std::string& url,
 // The list in use for this scan: the server's list merged with the one handed in, posted when
 // it differs; the list handed in when the server gives nothing usable.
 std::optional<PlistValue> AutoDownloadSystem::refreshList(
-    const std::optional<PlistValue>& downloadList) {
+    const std::optional<PlistValue>& downloadList, bool& fetched) {
     std::string error;
-    const std::optional<PlistValue> fetched = PageFetch::fetchPropertyListArray(
+    const std::optional<PlistValue> served = PageFetch::fetchPropertyListArray(
         platform_.config.serverURL + kListPath, platform_.shutdown, &error);
     if (stopping()) return downloadList;
-    if (fetched) {
-        if (auto problem = listProblem(*fetched)) {
+    if (served) {
+        if (auto problem = listProblem(*served)) {
             log("Rejected dlst.plist: " + *problem + ".");
         } else {
-            PlistValue merged = mergeList(*fetched, downloadList);
+            fetched = true;
+            PlistValue merged = mergeList(*served, downloadList);
             if (downloadList && *downloadList == merged) return downloadList;
             postOnMainThread(notification::kUpdateDlst, merged);
             log("Update Anime List.");

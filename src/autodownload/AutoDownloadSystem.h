@@ -33,8 +33,9 @@ public:
     bool isEnable() const { return isEnable_; }
     void setIsEnable(bool enable) { isEnable_ = enable; }
 
-    // One whole scan of the site whose top page is url; the lists may be absent.
-    void analyzeWithURL(const std::string& url, const std::optional<PlistValue>& downloadList,
+    // One whole scan of the site whose top page is url; the lists may be absent. Answers whether
+    // the server's list could be fetched and used.
+    bool analyzeWithURL(const std::string& url, const std::optional<PlistValue>& downloadList,
                         const std::optional<PlistValue>& episodeList);
 
     // The episode record with the episode named file ("<title> (NN)") recorded as downloaded.
@@ -48,7 +49,10 @@ public:
     static PlistValue mergeList(const PlistValue& fetched, const std::optional<PlistValue>& stored);
 
 private:
-    std::optional<PlistValue> refreshList(const std::optional<PlistValue>& downloadList);
+    std::optional<PlistValue> refreshList(const std::optional<PlistValue>& downloadList,
+                                          bool& fetched);
+    void scan(const std::string& url, const std::optional<PlistValue>& list,
+              const std::optional<PlistValue>& episodeList);
     void scanRanking(const std::string& url, const PlistValue::Array& records,
                      const PlistValue& episodeList, const RankingSection& ranking);
     void analyzeEpisodePage(const std::string& title, const std::string& pageURL,

@@ -6,6 +6,7 @@
 #include "messages/Notifications.h"
 #include "platform/BannerService.h"
 #include "platform/SystemLog.h"
+#include "platform/net/HttpUrl.h"
 #include "platform/plist/PlistValue.h"
 #include "platform/runtime/NotificationCenter.h"
 #include "platform/system/Files.h"
@@ -16,29 +17,16 @@ namespace {
 
 constexpr const char* kPlaceholderName = "ファイル名を取得できませんでした";
 constexpr std::chrono::seconds kSlice{1};
+// How often a broken transfer is taken up again, each time asking only for the rest.
+constexpr int kMaxResumes = 3;
 // What a download leaves free on its disk at least: filling it to the last byte would break
 // the desktop session and the other downloads running meanwhile.
 constexpr std::uint64_t kSpareBytes = 64 * 1024 * 1024;
 
-// "12.3 MB": what is shown instead of a percentage when the length is unknown.
-std::string amountText(std::int64_t bytes) {
-    if (bytes < 1024) return std::to_string(bytes) + " B";
-    static constexpr const char* kUnits[] = {"KB", "MB", "GB", "TB"};
-    double value = static_cast<double>(bytes) / 1024.0;
-    std::size_t unit = 0;
-    while (value >= 1024.0 && unit + 1 < std::size(kUnits)) {
-        value /= 1024.0;
-        ++unit;
-    }
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1lf %s", value, kUnits[unit]);
-    return text;
-}
-
 // The progress text: the share of the announced length, or the amount received when no
 // (usable) length was announced, so that no "inf", "nan" or negative value is ever shown.
 std::string progressText(std::int64_t received, std::int64_t expected) {
-    if (expected <= 0) return amountText(received);
+    if (expected <= 0) return TextUtil::byteAmount(received);
     char text[32];
     std::snprintf(text, sizeof text, "%.1lf%%",
                   static_cast<double>(received) / static_cast<double>(expected) * 100.0);
@@ -59,6 +47,7 @@ FileDownload::FileDownload(const PlatformServices& platform, std::string urlText
     : platform_(platform),
       urlText_(std::move(urlText)),
       fileName_(kPlaceholderName),
+      originURL_(HttpUrl::normalize(urlText_).value_or(urlText_)),
       options_(options) {}
 
 // The transfer lived and died inside start(); nothing of it is left to wait for.
@@ -72,35 +61,67 @@ void FileDownload::start() {
         phase_ = Phase::Running;
         setValueForKey(kIsExecuting, true);
     }
+    std::optional<UrlTransfer::Resume> resume;
+    for (;;) {
+        const Next next = runTransfer(resume);
+        if (next == Next::Stop) return;
+        if (next == Next::Hold && !awaitTurn()) {
+            cancel();  // the race is over for it, or it was cancelled while it waited
+            return;
+        }
+        std::lock_guard lock(lock_);
+        if (phase_ != Phase::Running) return;
+        resume = resumePoint();
+    }
+}
+
+// One transfer, from the start or resuming; what comes next.
+FileDownload::Next FileDownload::runTransfer(std::optional<UrlTransfer::Resume> resume) {
     std::string error;
+    const bool resuming = resume.has_value();
     const std::unique_ptr<UrlTransfer> transfer =
-        UrlTransfer::create(urlText_, *this, options_, error);
+        UrlTransfer::create(urlText_, *this, options_, error, std::move(resume));
     if (!transfer) {
         // A URL that cannot be fetched fails like any failed transfer.
         transferDidFail(error);
-        return;
+        return Next::Stop;
     }
     {
         std::lock_guard lock(lock_);
-        if (phase_ != Phase::Running) return;  // cancelled meanwhile; nothing was sent yet
+        if (phase_ != Phase::Running) return Next::Stop;  // cancelled meanwhile
         transfer_ = transfer.get();
+        pending_ = Next::Stop;
     }
     while (transfer->runSlice(kSlice)) {
     }
     bool unsettled = false;
+    Next next = Next::Stop;
     {
         std::lock_guard lock(lock_);
         transfer_ = nullptr;
+        if (!resuming) validator_ = transfer->validator();
         // The transfer may have created its file just before a cancel that then kept the
         // "destination created" event from us; that file is removed here.
         if (phase_ == Phase::Cancelled && filePath_.empty() && !transfer->createdPath().empty()) {
             Files::remove(transfer->createdPath());
         }
-        unsettled = phase_ == Phase::Running;
+        if (phase_ == Phase::Running) next = pending_;
+        unsettled = phase_ == Phase::Running && next == Next::Stop;
     }
-    // A transfer always ends with finished, failed or a cancel; should it ever not, the
+    // A transfer always ends with finished, failed, broken or a cancel; should it ever not, the
     // operation still ends instead of holding its queue slot for good.
     if (unsettled) transferDidFail("the transfer ended without a result");
+    return next;
+}
+
+// With the lock held: the rest of the file to ask for.
+UrlTransfer::Resume FileDownload::resumePoint() const {
+    return UrlTransfer::Resume{filePath_, Files::fileSize(filePath_).value_or(0), validator_};
+}
+
+void FileDownload::holdFromHandler() {
+    pending_ = Next::Hold;
+    if (transfer_ != nullptr) transfer_->cancel();
 }
 
 void FileDownload::cancel() {
@@ -127,6 +148,8 @@ bool FileDownload::endAsCancelled() {
 
 void FileDownload::announceEnd(Phase phase) {
     if (phase == Phase::Ended) afterTransferEnded();
+    willEnd();
+    if (receivedBytes_ > 0) postProgress(true);
     setValueForKey(kIsExecuting, false);
     setValueForKey(kIsFinished, true);
 }
@@ -160,7 +183,11 @@ void FileDownload::transferDidCreateDestination(const std::string& path) {
 }
 
 void FileDownload::transferDidReceiveData(std::int64_t length) {
-    handleEvent([&] { didReceiveDataOfLength(length); });
+    handleEvent([&] {
+        receivedBytes_ += length;
+        didReceiveDataOfLength(length);
+        postProgress(false);
+    });
 }
 
 void FileDownload::transferDidFinish() {
@@ -175,6 +202,25 @@ void FileDownload::transferDidFail(const std::string& error) {
         phase_ = Phase::Ended;
         didFailWithError(error);
     });
+}
+
+// Asking for the rest may mend a transfer that broke off, up to three times; then it fails.
+void FileDownload::transferDidBreak(const std::string& error) {
+    handleEvent([&] {
+        if (resumes_ < kMaxResumes && !filePath_.empty()) {
+            ++resumes_;
+            pending_ = Next::Resume;
+            platform_.log.log("FileDownload -> Resuming: " + TextUtil::forLog(fileName_) + ": " +
+                              TextUtil::forLog(error));
+            return;
+        }
+        phase_ = Phase::Ended;
+        didFailWithError(error);
+    });
+}
+
+void FileDownload::transferDidResume(std::int64_t keptBytes) {
+    handleEvent([&] { didResume(keptBytes); });
 }
 
 void FileDownload::didReceiveResponse(std::int64_t expectedContentLength) {
@@ -203,6 +249,11 @@ bool FileDownload::announcedLengthFits(const std::filesystem::path& folder) cons
            static_cast<std::uint64_t>(expectedFileSize_) <= *available - kSpareBytes;
 }
 
+void FileDownload::didResume(std::int64_t keptBytes) {
+    currentFileSize_ = keptBytes;
+    receivedBytes_ = keptBytes;
+}
+
 void FileDownload::didCreateDestination(const std::string& path) {
     filePath_ = path;
     fileName_ = std::filesystem::path(path).filename().string();
@@ -217,9 +268,11 @@ void FileDownload::didReceiveDataOfLength(std::int64_t length) {
 }
 
 void FileDownload::downloadDidFinish() {
+    Files::setOrigin(filePath_, originURL());
     platform_.log.log("FileDownload -> Download Complete: " + TextUtil::forLog(fileName_));
     postStatus("完了", status::kComplete);
     banner_.emplace("ダウンロード完了", fileName_);
+    bannerFile_ = filePath_;
 }
 
 void FileDownload::didFailWithError(const std::string& /*error*/) {
@@ -229,7 +282,25 @@ void FileDownload::didFailWithError(const std::string& /*error*/) {
 }
 
 void FileDownload::afterTransferEnded() {
-    if (banner_) platform_.banners.deliver(banner_->first, banner_->second);
+    if (!banner_) return;
+    if (bannerFile_.empty()) {
+        platform_.banners.deliver(banner_->first, banner_->second);
+    } else {
+        platform_.banners.deliverForFile(banner_->first, banner_->second, bannerFile_);
+    }
+}
+
+void FileDownload::postProgress(bool ended) {
+    const auto now = std::chrono::steady_clock::now();
+    if (!ended && now - lastProgress_ < std::chrono::milliseconds(250)) return;
+    lastProgress_ = now;
+    platform_.center.post(notification::kDownloadProgress,
+                          PlistValue::dictionary({
+                              {key::kName, PlistValue::string(fileName_)},
+                              {key::kReceived, PlistValue::integer(receivedBytes_)},
+                              {key::kExpected, PlistValue::integer(expectedFileSize_)},
+                              {key::kEnded, PlistValue::boolean(ended)},
+                          }));
 }
 
 void FileDownload::postStatus(const std::string& percentage, const char* status) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -52,12 +53,27 @@ protected:
     virtual void didReceiveDataOfLength(std::int64_t length);
     virtual void downloadDidFinish();
     virtual void didFailWithError(const std::string& error);
+    // A resuming transfer keeps this many bytes of the file: progress goes on from there.
+    virtual void didResume(std::int64_t keptBytes);
     // After finished or failed, on the operation's thread without the lock and before
     // "isFinished" is announced: the banner here, the win's announcement in FileDownload_Auto.
     virtual void afterTransferEnded();
 
+    // The address the file came from (after redirects), for its origin attribute.
+    const std::string& originURL() const { return originURL_; }
     // For a handler that ends the operation as cancelled (the lock is held already).
     void cancelFromHandler();
+    // For a handler: the transfer stops, the file is kept, and start() asks awaitTurn() whether
+    // to resume it (the lock is held already).
+    void holdFromHandler();
+    // A held download waits here, without the lock, until it may resume (true) or has to end
+    // (false); one that cannot be held ends.
+    virtual bool awaitTurn() { return false; }
+    // Before a download's operation ends; its transfer is gone.
+    virtual void willEnd() {}
+    // Posts "downloadProgress" for the bytes received so far: at most four times a second,
+    // and always when ended.
+    void postProgress(bool ended);
     // For decideDestination: false when the announced length would leave less than the spare
     // room free in folder's file system; true when no length was announced or the free space
     // cannot be read (creating or writing the file then reports what is wrong).
@@ -71,6 +87,8 @@ protected:
     std::string previousPercentage_;
     std::int64_t expectedFileSize_ = -1;
     std::int64_t currentFileSize_ = 0;
+    std::int64_t receivedBytes_ = 0;
+    std::string originURL_;
 
 private:
     enum class Phase { Waiting, Running, Ended, Cancelled };
@@ -81,6 +99,13 @@ private:
     void transferDidReceiveData(std::int64_t length) override;
     void transferDidFinish() override;
     void transferDidFail(const std::string& error) override;
+    void transferDidBreak(const std::string& error) override;
+    void transferDidResume(std::int64_t keptBytes) override;
+
+    // What start() does once a transfer has ended.
+    enum class Next { Stop, Resume, Hold };
+    Next runTransfer(std::optional<UrlTransfer::Resume> resume);
+    UrlTransfer::Resume resumePoint() const;
 
     template <typename Handler>
     void handleEvent(Handler&& handler);
@@ -89,13 +114,19 @@ private:
     void postStatus(const std::string& percentage, const char* status);
 
     UrlTransfer::Options options_;
+    std::chrono::steady_clock::time_point lastProgress_{};
     // Guards the fields above, phase_, transfer_ and banner_.
     mutable std::mutex lock_;
     Phase phase_ = Phase::Waiting;
     // The running transfer, set only while start() runs it.
     UrlTransfer* transfer_ = nullptr;
-    // Title and text of the banner, set by the finished or failed handler.
+    Next pending_ = Next::Stop;  // set by a handler that broke or held the transfer
+    int resumes_ = 0;            // after broken transfers
+    std::string validator_;      // of the first response
+    // Title and text of the banner, set by the finished or failed handler, and the file it is
+    // about when the download completed.
     std::optional<std::pair<std::string, std::string>> banner_;
+    std::filesystem::path bannerFile_;
 };
 
 }  // namespace kestrova

@@ -81,7 +81,8 @@ FileDownload_Auto::FileDownload_Auto(const PlatformServices& platform, std::stri
       anime_(std::move(anime)),
       episodeName_(anime_.stringFor(key::kFile)),
       fileStem_(fileStemFor(episodeName_)),
-      claims_(claims ? std::move(claims) : std::make_shared<EpisodeClaims>()) {
+      claims_(claims ? std::move(claims) : std::make_shared<EpisodeClaims>()),
+      race_(claims_->raceFor(episodeName_)) {
     // The name the source is logged under until its file is made (and numbered, when taken).
     fileName_ = fileStem_ + kLoadingExtension;
     const std::int64_t time = timeValue(anime_);
@@ -108,7 +109,14 @@ void FileDownload_Auto::checkAutoDownloadStatus(const PlistValue& object) {
 
 void FileDownload_Auto::didReceiveResponse(std::int64_t expectedContentLength) {
     expectedFileSize_ = expectedContentLength;
-    if (mebibytes(expectedFileSize_) < fileSizeHD_) cancelFromHandler();
+    if (mebibytes(expectedFileSize_) < fileSizeHD_) {
+        const std::string size = expectedFileSize_ < 0
+                                     ? "no length"
+                                     : std::to_string(mebibytes(expectedFileSize_)) + " MB";
+        platform_.log.log("AutoDownloadSystem -> Too Small: " + TextUtil::forLog(urlText_) + " (" +
+                          size + ")");
+        cancelFromHandler();
+    }
 }
 
 std::string FileDownload_Auto::decideDestination(const std::string& /*suggestedFilename*/) {
@@ -130,9 +138,30 @@ void FileDownload_Auto::didCreateDestination(const std::string& path) {
     fileName_ = std::filesystem::path(path).filename().string();
     platform_.log.log("AutoDownloadSystem -> " + TextUtil::forLog(filePath_) + ": " +
                       std::to_string(mebibytes(expectedFileSize_)) + " MB");
+    race_->join(this, EpisodeRace::Clock::now());
 }
 
-void FileDownload_Auto::didReceiveDataOfLength(std::int64_t /*length*/) {}
+// Running sources tell the race how far they are; one told to wait stops and keeps its file.
+void FileDownload_Auto::didReceiveDataOfLength(std::int64_t /*length*/) {
+    if (race_->report(this, receivedBytes_, EpisodeRace::Clock::now()) == EpisodeRace::Turn::Wait) {
+        platform_.log.log("AutoDownloadSystem -> Waiting: " + TextUtil::forLog(fileName_) +
+                          " (a faster source leads)");
+        holdFromHandler();
+    }
+}
+
+bool FileDownload_Auto::awaitTurn() {
+    if (!race_->waitForTurn(this, [this] { return isCancelled(); })) return false;
+    platform_.log.log("AutoDownloadSystem -> Taking Over: " + TextUtil::forLog(fileName_));
+    return true;
+}
+
+void FileDownload_Auto::cancel() {
+    FileDownload::cancel();
+    race_->wake();
+}
+
+void FileDownload_Auto::willEnd() { race_->leave(this); }
 
 void FileDownload_Auto::downloadDidFinish() {
     currentFileSize_ = Files::fileSize(filePath_).value_or(0);
@@ -165,6 +194,7 @@ void FileDownload_Auto::afterTransferEnded() {
     // First stop observing, or the announcement would cancel this operation too.
     platform_.center.removeObserver(this);
     platform_.center.post(notification::kAutoDownloadComplete, PlistValue::string(episodeName_));
+    Files::setOrigin(filePath_, originURL());
     moveToFinalName();
 }
 

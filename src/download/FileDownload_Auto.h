@@ -5,6 +5,7 @@
 #include <string>
 
 #include "download/EpisodeClaims.h"
+#include "download/EpisodeRace.h"
 #include "download/FileDownload.h"
 #include "platform/plist/PlistValue.h"
 
@@ -33,9 +34,12 @@ public:
 
     // The observer of "autoDownloadComplete": cancels this source when the name is its own.
     void checkAutoDownloadStatus(const PlistValue& object);
+    void cancel() override;
 
     // The size mark in MiB: a file must be above it to win.
     std::int64_t fileSizeHD() const { return fileSizeHD_; }
+    // The episode name ("<title> (NN)") this source is one of.
+    const std::string& episodeName() const { return episodeName_; }
 
 protected:
     void didReceiveResponse(std::int64_t expectedContentLength) override;
@@ -45,6 +49,8 @@ protected:
     void downloadDidFinish() override;
     void didFailWithError(const std::string& error) override;
     void afterTransferEnded() override;
+    bool awaitTurn() override;
+    void willEnd() override;
 
 private:
     void moveToFinalName();
@@ -54,6 +60,7 @@ private:
     std::string fileStem_;     // the episode name as a file name, without extension
     std::int64_t fileSizeHD_ = 150;
     std::shared_ptr<EpisodeClaims> claims_;
+    std::shared_ptr<EpisodeRace> race_;  // of this episode's sources
     bool won_ = false;  // set under the lock by the finished handler, read after it
 };
 

@@ -1,6 +1,6 @@
 #pragma once
 
-// The ten notification names that carry all traffic between Kestrova's parts, and the keys of
+// The notification names that carry all traffic between Kestrova's parts, and the keys of
 // the dictionaries they carry. Delivery is synchronous, on the posting thread; each line says
 // who posts, who observes, and on which thread.
 namespace kestrova::notification {
@@ -29,6 +29,10 @@ inline constexpr const char* kUpdateUseAutoDownloadSystem = "updateDefaults_useA
 // run loop) -> AppDelegate::updateDefaults_dlst, which stores the whole new list and rebuilds the
 // auto-download menu.
 inline constexpr const char* kUpdateDlst = "updateDefaults_dlst";
+// FileDownload and FileDownload_Auto (their operation's thread), at most four times a second
+// while data arrives and once when they end -> the terminal's progress lines (TerminalProgress),
+// when Kestrova runs on a terminal. {"name", "received", "expected" (-1: unknown), "ended"}.
+inline constexpr const char* kDownloadProgress = "downloadProgress";
 // Nothing posts it today; AppDelegate::updateDefaults_eplst (main) stores a whole new episode
 // record.
 inline constexpr const char* kUpdateEplst = "updateDefaults_eplst";
@@ -46,6 +50,10 @@ inline constexpr const char* kId = "id";
 inline constexpr const char* kName = "name";
 inline constexpr const char* kPercentage = "percentage";
 inline constexpr const char* kStatus = "status";
+// Download progress.
+inline constexpr const char* kReceived = "received";
+inline constexpr const char* kExpected = "expected";
+inline constexpr const char* kEnded = "ended";
 // Anime record (besides "title" and "status").
 inline constexpr const char* kKeyword = "keyword";
 inline constexpr const char* kLock = "lock";
@@ -67,6 +75,8 @@ namespace kestrova::defaultsKey {
 inline constexpr const char* kSaveLogFile = "saveLogFile";
 inline constexpr const char* kSaveDebugLog = "saveDebugLog";
 inline constexpr const char* kUseAutoDownloadSystem = "useAutoDownloadSystem";
+// Not in the menu: set in the settings file by people who want https downloads.
+inline constexpr const char* kAllowHTTPS = "allowHTTPS";
 inline constexpr const char* kAutoDownloadList = "autoDownloadList";
 inline constexpr const char* kDownloadedEpisodeList = "downloadedEpisodeList";
 

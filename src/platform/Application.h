@@ -16,7 +16,8 @@ public:
 };
 
 // The application object: runs the main run loop around its delegate. terminate() is what the
-// quit command calls; terminateWithoutAsking() is the path of SIGINT and SIGTERM.
+// quit command calls; terminateWithoutAsking() is the path of SIGINT and SIGTERM. Either ends
+// the run loop; the delegate is told of the quit once run() has left it.
 class Application {
 public:
     explicit Application(RunLoop& runLoop) : runLoop_(runLoop) {}
@@ -28,11 +29,9 @@ public:
     void terminateWithoutAsking();
 
 private:
-    void finish();
-
     RunLoop& runLoop_;
     ApplicationDelegate* delegate_ = nullptr;
-    bool terminated_ = false;
+    bool terminating_ = false;
 };
 
 }  // namespace kestrova

@@ -6,6 +6,7 @@ class AlertService;
 class BannerService;
 class LoginItems;
 class Pasteboard;
+class PowerEvents;
 class RunLoop;
 class StatusBar;
 class SystemLog;
@@ -22,6 +23,7 @@ public:
     virtual Pasteboard& pasteboard() = 0;
     virtual Workspace& workspace() = 0;
     virtual StatusBar& statusBar() = 0;
+    virtual PowerEvents& powerEvents() = 0;
 };
 
 }  // namespace kestrova

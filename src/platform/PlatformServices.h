@@ -13,6 +13,7 @@ class Files;
 class LoginItems;
 class NotificationCenter;
 class Pasteboard;
+class PowerEvents;
 class RunLoop;
 class StatusBar;
 class SystemLog;
@@ -35,6 +36,7 @@ struct PlatformServices {
     LoginItems& loginItems;
     Workspace& workspace;
     StatusBar& statusBar;
+    PowerEvents& powerEvents;
     // Thrown when the process quits: blocking fetches give up at once.
     Cancellation& shutdown;
     Configuration config;

@@ -34,7 +34,10 @@ DownloadProgressMenu::DownloadProgressMenu(Menu& menu, std::size_t defaultItemCo
 
 void DownloadProgressMenu::update(const std::vector<PlistValue>& table) {
     if (table.empty()) return;
-    const std::int64_t last = recordId(table.back());
+    // Operations report from their own threads, so rows need not arrive in id order: the walk
+    // ends at the highest id in the table, not at the last row's.
+    std::int64_t last = 0;
+    for (const auto& record : table) last = std::max(last, recordId(record));
     // The ids 1 to last are visited in increasing order. An id with neither an item nor a record
     // changes nothing, so only the ids that have one are visited: the result is the same, and a
     // large id costs no long walk.

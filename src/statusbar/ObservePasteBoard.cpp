@@ -19,13 +19,17 @@ ObservePasteBoard::ObservePasteBoard(const PlatformServices& platform) : platfor
 
 ObservePasteBoard::~ObservePasteBoard() {
     if (timer_) platform_.runLoop.removeTimer(*timer_);
+    if (notified_) platform_.pasteboard.notifyChanges({});
 }
 
 void ObservePasteBoard::beginObservingPasteboard() {
-    if (timer_) return;
+    if (timer_ || notified_) return;
     // The menu command follows the pasteboard from launch on, not from the first change.
     pasteboardChanged(platform_.pasteboard);
     setChangeCount(platform_.pasteboard.changeCount());
+    // Where the platform tells of changes, nothing needs to wake up in between.
+    notified_ = platform_.pasteboard.notifyChanges([this] { observePasteboard(); });
+    if (notified_) return;
     // Default mode: held while a menu or an alert is open; the next tick catches up.
     timer_ = platform_.runLoop.addTimer(kPollInterval, RunLoopMode::Default,
                                         [this] { observePasteboard(); });

@@ -10,7 +10,8 @@ namespace kestrova {
 
 class Pasteboard;
 
-// Watches the pasteboard once a second and posts "checkPasteBoard" with "YES" when it holds one
+// Watches the pasteboard (told of its changes where the platform does that, else once a second)
+// and posts "checkPasteBoard" with "YES" when it holds one
 // line beginning with "http://" or "https://", else "NO": once when watching begins, then after
 // every growth of the pasteboard's change count, even when the answer is the same as before.
 //
@@ -37,7 +38,8 @@ private:
     const PlatformServices& platform_;
     bool downloadable_ = false;
     std::int64_t changeCount_ = 0;
-    std::optional<RunLoop::TimerId> timer_;
+    std::optional<RunLoop::TimerId> timer_;  // polling, where changes are not told
+    bool notified_ = false;                  // the pasteboard tells of its changes
 };
 
 }  // namespace kestrova

@@ -3,12 +3,18 @@
 // activity log's place and one Kestrova per settings folder.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <fstream>
 #include <map>
 
+#include "app/HandOffMessage.h"
 #include "platform/system/Files.h"
+#include "platform/system/LocalSocket.h"
 #include "support/ChildProcess.h"
 #include "support/LoopbackServer.h"
 #include "support/TempDir.h"
@@ -29,8 +35,11 @@ protected:
     std::filesystem::path home() const { return dir.path() / "home"; }
     std::filesystem::path logPath() const { return home() / "Documents/Kestrova/activity.log"; }
     std::filesystem::path output() const { return dir.path() / "output.txt"; }
-    std::unique_ptr<test::ChildProcess> start(std::vector<std::string> args = {"--headless"},
-                                              std::map<std::string, std::string> changes = {}) {
+    std::unique_ptr<test::ChildProcess> start(
+        std::vector<std::string> args = {"--headless"},
+        std::map<std::string, std::string> changes = {},
+        test::ChildProcess::Output mode = test::ChildProcess::Output::File,
+        const std::string& outputName = "output.txt") {
         Files::createDirectories(home());
         Files::createDirectories(dir.path() / "runtime");
         std::map<std::string, std::string> environment{
@@ -44,13 +53,30 @@ protected:
             {"KESTROVA_SITE_URL", "http://127.0.0.1:9/"}};
         for (auto& [name, value] : changes) environment[name] = value;
         return std::make_unique<test::ChildProcess>(KESTROVA_BINARY, args,
-                                                    test::environmentWith(environment), output());
+                                                    test::environmentWith(environment),
+                                                    dir.path() / outputName, mode);
+    }
+    // A short command of the program (a hand-off): its exit status and what it printed.
+    std::pair<std::optional<int>, std::string> run(std::vector<std::string> args) {
+        const std::string name = "command-" + std::to_string(++commands) + ".txt";
+        auto command = start(std::move(args), {}, test::ChildProcess::Output::File, name);
+        const auto status = command->waitForExit(30s);
+        return {status, readAll(dir.path() / name)};
+    }
+    std::filesystem::path socket() const { return home() / ".config/kestrova/kestrova.sock"; }
+    // The raw answer of the running Kestrova to a message.
+    std::optional<std::string> exchange(const std::string& message) const {
+        const UniqueFd fd = LocalSocket::connect(socket());
+        if (!fd || !LocalSocket::writeAll(fd.get(), message, 5s)) return std::nullopt;
+        ::shutdown(fd.get(), SHUT_WR);
+        return LocalSocket::readAll(fd.get(), 1 << 20, 5s);
     }
     bool logContains(const std::string& text) const {
         return readAll(logPath()).find(text) != std::string::npos;
     }
 
     test::TempDir dir;
+    int commands = 0;
 };
 
 TEST_F(HeadlessProcessTest, CorruptSettingsAreKeptAsideNotLost) {
@@ -116,6 +142,101 @@ TEST_F(HeadlessProcessTest, LinkInPlaceOfTheActivityLogIsRefused) {
     EXPECT_FALSE(Files::exists(target));
     EXPECT_TRUE(std::filesystem::is_symlink(logPath()));
     EXPECT_NE(readAll(output()).find("ActivityLog -> Not a regular file"), std::string::npos);
+}
+
+// The demo runs the real program against its own site, in a profile of its own: the episode is
+// kept there, nothing lands in the user's folders, and on a terminal the scan is shown as it
+// happens.
+TEST_F(HeadlessProcessTest, DemoDownloadsTheEpisodeIntoItsOwnProfile) {
+    auto kestrova = start({"--demo", "--headless"}, {{"XDG_CACHE_HOME", ""}},
+                          test::ChildProcess::Output::Terminal);
+    const auto episode =
+        home() / ".cache/kestrova-demo/home/Documents/Kestrova/ヒカリノサキ (05).mp4";
+    ASSERT_TRUE(test::waitUntil([&] { return Files::exists(episode); }, 60s)) << readAll(output());
+    kestrova->signal(SIGTERM);
+    EXPECT_EQ(kestrova->waitForExit(20s), 0);
+    const std::string shown = readAll(output());
+    EXPECT_NE(shown.find("Ctrl-C quits"), std::string::npos);
+    EXPECT_NE(shown.find("] AutoDownloadSystem -> Start AutoDownload: ヒカリノサキ (05)"),
+              std::string::npos);
+    EXPECT_NE(shown.find("/sample/kestrova-sample.bin"), std::string::npos);
+    EXPECT_EQ(std::filesystem::file_size(episode), 8u * 1024 * 1024);  // the good source
+    EXPECT_FALSE(Files::exists(home() / "Documents"));
+    EXPECT_FALSE(Files::exists(home() / "Downloads"));
+    EXPECT_FALSE(Files::exists(home() / ".config"));
+}
+
+// Without a terminal (a pipe, a service manager) the log goes to the activity log only.
+TEST_F(HeadlessProcessTest, WithoutATerminalTheLogIsNotEchoed) {
+    auto kestrova = start();
+    ASSERT_TRUE(test::waitUntil([&] { return logContains("Application Launched."); }, 20s));
+    kestrova->signal(SIGTERM);
+    EXPECT_EQ(kestrova->waitForExit(20s), 0);
+    EXPECT_EQ(readAll(output()).find("Application Launched."), std::string::npos);
+}
+
+// Addresses handed over from the command line are downloaded like the clipboard's, with the same
+// checks; the status lists the download; malformed, oversized and foreign messages change
+// nothing.
+TEST_F(HeadlessProcessTest, AddressesHandedOverAreDownloaded) {
+    test::LoopbackServer server;
+    const std::string body = test::LoopbackServer::pattern(200 * 1024);
+    server.reply("/a.bin", {.body = body});
+    auto kestrova = start();
+    ASSERT_TRUE(test::waitUntil([&] { return Files::exists(socket()); }, 20s));
+
+    EXPECT_EQ(run({server.url("/a.bin")}).first, 0);
+    const auto file = home() / "Downloads/a.bin";
+    ASSERT_TRUE(test::waitUntil([&] { return readAll(file) == body; }, 20s));
+    char origin[256] = {};
+    const ssize_t length = ::getxattr(file.c_str(), "user.xdg.origin.url", origin, sizeof origin);
+    if (length >= 0 || errno != ENOTSUP) {
+        EXPECT_EQ(std::string(origin, static_cast<std::size_t>(std::max<ssize_t>(length, 0))),
+                  server.url("/a.bin"));
+    }
+    EXPECT_TRUE(test::waitUntil(
+        [&] { return run({"--status"}).second == "1\tcomplete\ta.bin\t完了\n"; }, 20s));
+    EXPECT_EQ(run({"https://example.net/x"}).first, 0);  // accepted, then refused with the alert
+    EXPECT_TRUE(test::waitUntil([&] { return logContains("Alert -> Kestrova エラー"); }, 20s));
+    const auto refused = run({"ftp://example.net/x"});
+    EXPECT_EQ(refused.first, 1);
+    EXPECT_NE(refused.second.find("not an http or https address"), std::string::npos);
+
+    // Too large: refused (the answer may be lost when the rest of the message meets a closed
+    // connection), and the channel goes on.
+    EXPECT_FALSE(exchange("KESTROVA 1 OPEN\n" + std::string(70'000, 'x') + "\n")
+                     .value_or("")
+                     .starts_with("OK"));
+    EXPECT_EQ(exchange("garbage"), "ERROR malformed message\n");
+    std::string many = "KESTROVA 1 OPEN\n";
+    for (int i = 0; i < 101; ++i) many += "http://127.0.0.1:9/" + std::to_string(i) + "\n";
+    EXPECT_EQ(exchange(many), "ERROR more than 100 addresses\n");
+    if (::geteuid() == 0) {  // another user: the socket is closed to it
+        const pid_t child = ::fork();
+        if (child == 0) {
+            if (::setuid(65534) != 0) ::_exit(2);
+            ::_exit(LocalSocket::connect(socket()) ? 1 : 0);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+    }
+    EXPECT_EQ(exchange(HandOffMessage::status()), "1\tcomplete\ta.bin\t完了\n");
+    kestrova->signal(SIGTERM);
+    EXPECT_EQ(kestrova->waitForExit(20s), 0);
+}
+
+// With no Kestrova running, handing an address over starts one; without one, --status says so.
+TEST_F(HeadlessProcessTest, HandingOverStartsAKestrovaWhenNoneRuns) {
+    const auto none = run({"--status"});
+    EXPECT_EQ(none.first, 1);
+    EXPECT_EQ(none.second, "kestrova: not running\n");
+    EXPECT_EQ(run({"--headless", "http://127.0.0.1:9/nothing"}).first, 0);
+    EXPECT_EQ(run({"--status"}).first, 0);
+    const std::string pid = readAll(home() / ".config/kestrova/kestrova.lock");
+    ASSERT_FALSE(pid.empty());
+    ::kill(std::stoi(pid), SIGTERM);
+    EXPECT_TRUE(test::waitUntil([&] { return !Files::exists(socket()); }, 20s));
 }
 
 TEST_F(HeadlessProcessTest, VersionAndUsage) {

@@ -108,7 +108,10 @@ TEST_P(FileDownloadAutoTest, EndsAsItsSizeDecides) {
     const std::string sized = kLog + (folder / loading).string() + ": " +
                               std::to_string(row.reply.body.size() / kMiB) + " MB";
     const std::map<Ending, Strings> lines{
-        {Ending::Refused, {}},
+        {Ending::Refused,
+         {kLog + "Too Small: " + server.url("/v") + " (" +
+          (row.reply.delivery == test::LoopbackServer::Delivery::Chunked ? "no length" : "4 MB") +
+          ")"}},
         {Ending::Announced, {}},
         {Ending::NoSpace, {kLog + "Not Enough Space: " + loading + " (24 MB)"}},
         {Ending::Failed,

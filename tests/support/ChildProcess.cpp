@@ -6,16 +6,46 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <thread>
 
 extern char** environ;
 
 namespace kestrova::test {
 
+namespace {
+
+// A pseudo-terminal whose slave side the child writes to; answers the master's descriptor and
+// the slave's path, or -1.
+int openTerminal(std::string& slave) {
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master < 0) return -1;
+    if (::grantpt(master) != 0 || ::unlockpt(master) != 0 || ::ptsname(master) == nullptr) {
+        ::close(master);
+        return -1;
+    }
+    slave = ::ptsname(master);
+    return master;
+}
+
+// Copies what the child writes to its terminal into the output file until the child has gone.
+void copyTerminal(int master, std::filesystem::path outputFile) {
+    const int out = ::open(outputFile.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(master, buffer, sizeof buffer);
+        if (n <= 0) break;  // EIO once no process has the terminal open any more
+        if (out >= 0 && ::write(out, buffer, static_cast<std::size_t>(n)) < 0) break;
+    }
+    if (out >= 0) ::close(out);
+}
+
+}  // namespace
+
 ChildProcess::ChildProcess(const std::filesystem::path& program,
                            const std::vector<std::string>& arguments,
                            const std::map<std::string, std::string>& environment,
-                           const std::filesystem::path& outputFile) {
+                           const std::filesystem::path& outputFile, Output output) {
     std::vector<std::string> argStorage{program.string()};
     argStorage.insert(argStorage.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
@@ -27,10 +57,16 @@ ChildProcess::ChildProcess(const std::filesystem::path& program,
     for (auto& e : envStorage) envp.push_back(e.data());
     envp.push_back(nullptr);
 
+    std::string slave;
+    if (output == Output::Terminal) terminal_ = openTerminal(slave);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outputFile.c_str(),
-                                     O_WRONLY | O_CREAT | O_APPEND, 0644);
+    if (terminal_ >= 0) {
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, slave.c_str(), O_RDWR, 0);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outputFile.c_str(),
+                                         O_WRONLY | O_CREAT | O_APPEND, 0644);
+    }
     posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     // The child starts with no signal blocked, whatever the test runner blocked.
@@ -45,6 +81,7 @@ ChildProcess::ChildProcess(const std::filesystem::path& program,
     }
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
+    if (terminal_ >= 0) copier_ = std::thread(copyTerminal, terminal_, outputFile);
 }
 
 ChildProcess::~ChildProcess() {
@@ -53,6 +90,8 @@ ChildProcess::~ChildProcess() {
         int status = 0;
         ::waitpid(pid_, &status, 0);
     }
+    if (copier_.joinable()) copier_.join();
+    if (terminal_ >= 0) ::close(terminal_);
 }
 
 void ChildProcess::signal(int signalNumber) const {

@@ -4,6 +4,7 @@
 #include "platform/headless/HeadlessAlerts.h"
 #include "platform/headless/HeadlessBanners.h"
 #include "platform/headless/HeadlessPasteboard.h"
+#include "platform/headless/HeadlessPowerEvents.h"
 #include "platform/headless/HeadlessStatusBar.h"
 #include "platform/headless/HeadlessWorkspace.h"
 #include "platform/headless/PlainRunLoop.h"
@@ -22,6 +23,7 @@ public:
     HeadlessPasteboard& pasteboard() override { return pasteboard_; }
     Workspace& workspace() override { return workspace_; }
     HeadlessStatusBar& statusBar() override { return statusBar_; }
+    PowerEvents& powerEvents() override { return powerEvents_; }
 
 private:
     PlainRunLoop runLoop_;
@@ -30,6 +32,7 @@ private:
     HeadlessPasteboard pasteboard_;
     HeadlessWorkspace workspace_;
     HeadlessStatusBar statusBar_;
+    HeadlessPowerEvents powerEvents_;
 };
 
 }  // namespace kestrova

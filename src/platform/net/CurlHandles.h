@@ -16,6 +16,9 @@ struct CurlMultiDeleter {
 struct CurlUrlDeleter {
     void operator()(CURLU* handle) const { curl_url_cleanup(handle); }
 };
+struct CurlSlistDeleter {
+    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
 struct CurlFreeDeleter {
     void operator()(char* text) const { curl_free(text); }
 };
@@ -24,5 +27,6 @@ using CurlEasy = std::unique_ptr<CURL, CurlEasyDeleter>;
 using CurlMulti = std::unique_ptr<CURLM, CurlMultiDeleter>;
 using CurlUrl = std::unique_ptr<CURLU, CurlUrlDeleter>;
 using CurlString = std::unique_ptr<char, CurlFreeDeleter>;
+using CurlHeaders = std::unique_ptr<curl_slist, CurlSlistDeleter>;
 
 }  // namespace kestrova

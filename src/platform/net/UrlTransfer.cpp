@@ -1,10 +1,12 @@
 #include "platform/net/UrlTransfer.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <system_error>
 
 #include "platform/net/DownloadFileName.h"
@@ -23,7 +25,8 @@ std::string errnoText(int error) {
 }  // namespace
 
 std::unique_ptr<UrlTransfer> UrlTransfer::create(const std::string& urlText, Delegate& delegate,
-                                                 const Options& options, std::string& error) {
+                                                 const Options& options, std::string& error,
+                                                 std::optional<Resume> resume) {
     const std::optional<std::string> url = HttpUrl::normalize(urlText);
     if (!url) {
         error = "not an http or https URL";
@@ -52,6 +55,19 @@ std::unique_ptr<UrlTransfer> UrlTransfer::create(const std::string& urlText, Del
     curl_easy_setopt(e, CURLOPT_WRITEDATA, transfer.get());
     curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &UrlTransfer::onHeader);
     curl_easy_setopt(e, CURLOPT_HEADERDATA, transfer.get());
+    if (resume) {
+        const std::string range = std::to_string(resume->offset) + "-";
+        curl_easy_setopt(e, CURLOPT_RANGE, range.c_str());
+        if (!resume->validator.empty()) {
+            transfer->requestHeaders_.reset(
+                curl_slist_append(nullptr, ("If-Range: " + resume->validator).c_str()));
+            curl_easy_setopt(e, CURLOPT_HTTPHEADER, transfer->requestHeaders_.get());
+        }
+        // The bytes kept are the stored ones: a server compressing the rest now could not
+        // continue the same file.
+        curl_easy_setopt(e, CURLOPT_ACCEPT_ENCODING, nullptr);
+        transfer->resume_ = std::move(resume);
+    }
     if (curl_multi_add_handle(transfer->multi_.get(), e) != CURLM_OK) {
         error = "libcurl could not start the transfer";
         return nullptr;
@@ -81,7 +97,13 @@ bool UrlTransfer::runSlice(std::chrono::milliseconds maxDuration) {
         const Clock::time_point now = Clock::now();
         const Clock::time_point stalled = lastReceived_ + options_.stallTimeout;
         if (now >= stalled) {
-            fail("nothing received for " + std::to_string(options_.stallTimeout.count()) + " ms");
+            breakOff("nothing received for " + std::to_string(options_.stallTimeout.count()) +
+                     " ms");
+            break;
+        }
+        if (tooSlow(now)) {
+            breakOff("fewer than " + std::to_string(options_.trickleBytes) + " bytes in " +
+                     std::to_string(options_.trickleWindow.count()) + " ms");
             break;
         }
         const auto left =
@@ -111,6 +133,11 @@ bool UrlTransfer::collectResult() {
         const CURLcode result = message->data.result;
         if (cancelled_) {
             end();
+        } else if (result != CURLE_OK && failure_.empty() && receivedBody_ &&
+                   (result == CURLE_PARTIAL_FILE || result == CURLE_RECV_ERROR ||
+                    result == CURLE_OPERATION_TIMEDOUT)) {
+            // The connection went before the whole body: asking for the rest may mend it.
+            breakOff(curl_easy_strerror(result));
         } else if (result != CURLE_OK) {
             fail(failure_.empty() ? curl_easy_strerror(result) : failure_);
         } else if (!bodyStarted_ && !beginBody()) {
@@ -137,6 +164,24 @@ void UrlTransfer::fail(const std::string& error) {
     if (!cancelled_) delegate_.transferDidFail(error);
 }
 
+void UrlTransfer::breakOff(const std::string& error) {
+    if (!receivedBody_ || encoded_) {
+        fail(error);
+        return;
+    }
+    end();
+    if (!cancelled_) delegate_.transferDidBreak(error);
+}
+
+// Whether the last window of the trickle limit brought too few bytes; starts the next window.
+bool UrlTransfer::tooSlow(Clock::time_point now) {
+    if (now - windowStart_ < options_.trickleWindow) return false;
+    const bool slow = windowBytes_ < options_.trickleBytes;
+    windowStart_ = now;
+    windowBytes_ = 0;
+    return slow;
+}
+
 std::size_t UrlTransfer::onWrite(char* data, std::size_t size, std::size_t count, void* self) {
     return static_cast<UrlTransfer*>(self)->write(data, size * count);
 }
@@ -155,6 +200,8 @@ std::size_t UrlTransfer::write(const char* data, std::size_t length) {
     if (!bodyStarted_ && !beginBody()) return CURL_WRITEFUNC_ERROR;
     if (!writeAll(data, length)) return CURL_WRITEFUNC_ERROR;
     lastReceived_ = Clock::now();
+    windowBytes_ += static_cast<std::int64_t>(length);
+    receivedBody_ = true;
     if (cancelled_) return CURL_WRITEFUNC_ERROR;
     delegate_.transferDidReceiveData(static_cast<std::int64_t>(length));
     return cancelled_ ? CURL_WRITEFUNC_ERROR : length;
@@ -174,9 +221,25 @@ bool UrlTransfer::beginBody() {
     if (curl_easy_getinfo(easy_.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) != CURLE_OK) {
         length = -1;
     }
+    if (const auto etag = header("ETag"); etag && !etag->starts_with("W/")) {
+        validator_ = *etag;
+    } else if (const auto modified = header("Last-Modified")) {
+        validator_ = *modified;
+    }
+    if (resume_) {
+        std::int64_t total = length;
+        if (!resumeBody(status, total)) return false;
+        delegate_.transferDidReceiveResponse(total);
+        if (cancelled_) return false;
+        delegate_.transferDidResume(status == 206 ? resume_->offset : 0);
+        return !cancelled_;
+    }
     // With a content encoding the announced length counts the encoded bytes, not the stored ones.
     const std::optional<std::string> encoding = header("Content-Encoding");
-    if (encoding && !encoding->empty() && *encoding != "identity") length = -1;
+    if (encoding && !encoding->empty() && *encoding != "identity") {
+        length = -1;
+        encoded_ = true;  // the file holds decoded bytes: no range of the encoded ones continues it
+    }
     delegate_.transferDidReceiveResponse(static_cast<std::int64_t>(length));
     if (cancelled_) return false;
 
@@ -193,6 +256,36 @@ bool UrlTransfer::beginBody() {
     if (!createDestination(destination)) return false;
     delegate_.transferDidCreateDestination(createdPath_.string());
     return !cancelled_;
+}
+
+// A resuming transfer's response: a 206 whose Content-Range begins where the file ends continues
+// it (length becomes the whole file's), a 200 starts it again; anything else fails.
+bool UrlTransfer::resumeBody(long status, std::int64_t& length) {
+    int flags = O_WRONLY | O_APPEND;
+    if (status == 206) {
+        const std::string range = header("Content-Range").value_or("");
+        long long first = -1, last = -1, total = -1;
+        if (std::sscanf(range.c_str(), "bytes %lld-%lld/%lld", &first, &last, &total) != 3 ||
+            first != resume_->offset || last < first || total <= last) {
+            failure_ = "the rest does not match the file: " + range;
+            return false;
+        }
+        length = total;
+    } else if (status == 200) {
+        flags |= O_TRUNC;
+    } else {
+        failure_ = "HTTP status " + std::to_string(status) + " to a request for the rest";
+        return false;
+    }
+    file_.reset(::open(resume_->file.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat st {};
+    if (file_ && (::fstat(file_.get(), &st) != 0 || !S_ISREG(st.st_mode))) file_.reset();
+    if (!file_) {
+        failure_ = "cannot reopen " + resume_->file.string() + ": " + errnoText(errno);
+        return false;
+    }
+    createdPath_ = resume_->file;
+    return true;
 }
 
 // A header of the final response; nothing when it has none.

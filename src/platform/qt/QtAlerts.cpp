@@ -26,8 +26,9 @@ QMessageBox::Icon iconFor(Alert::Style style) {
     return QMessageBox::Information;
 }
 
-// The buttons to add, in order, each with the index whose answer it gives. The older form
-// leaves out the buttons it has no title for, except the default, which is "OK" when untitled.
+// The buttons to add, in order, each with the index whose answer it gives. A
+// default/alternate/other alert leaves out the buttons it has no title for, except the default,
+// which is "OK" when untitled.
 std::vector<std::pair<std::size_t, QString>> buttonsOf(const Alert& alert) {
     std::vector<std::pair<std::size_t, QString>> out;
     for (std::size_t i = 0; i < alert.buttons.size(); ++i) {

@@ -6,14 +6,13 @@
 namespace kestrova::qt {
 
 // Modal alerts as QMessageBoxes. runModal() blocks until a button is pressed and answers as the
-// alert's form says: the older form 1 for the default button, 0 for the alternate, -1 for the
-// other; the newer form 1000 for the first added button, 1001 for the next. The run loop is
-// told while the box is up, so that default-mode timers wait.
+// alert's shape says (see Alert). The run loop is told while the box is up, so that default-mode
+// timers wait.
 //
-// Return presses the default (first) button. Escape, or closing the window, presses the
-// alternate button of the older form, or the only button of a one-button alert; otherwise the
-// alert stays until a button is pressed. Called on another thread, the alert is shown on the
-// main thread and the caller waits for the answer.
+// Return presses the first button. Escape, or closing the window, presses the alternate button
+// of a default/alternate/other alert, the only button of a one-button alert, or the second
+// button of a button list (the buttons after the first reject, as a "later" does). Called on
+// another thread, the alert is shown on the main thread and the caller waits for the answer.
 class QtAlerts : public AlertService {
 public:
     explicit QtAlerts(RunLoop& runLoop) : runLoop_(runLoop) {}

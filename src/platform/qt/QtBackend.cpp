@@ -65,10 +65,12 @@ QtBackend::QtBackend(int argc, char** argv, SystemLog& log) : argc_(argc) {
     pasteboard_ = std::make_unique<QtPasteboard>();
     workspace_ = std::make_unique<QtWorkspace>(log);
     statusBar_ = std::make_unique<QtStatusBar>(log);
+    powerEvents_ = std::make_unique<QtPowerEvents>();
 }
 
 QtBackend::~QtBackend() {
     // Everything made over the QApplication goes before it.
+    powerEvents_.reset();
     statusBar_.reset();
     workspace_.reset();
     pasteboard_.reset();

@@ -7,6 +7,7 @@
 #include "platform/qt/QtAlerts.h"
 #include "platform/qt/QtBanners.h"
 #include "platform/qt/QtPasteboard.h"
+#include "platform/qt/QtPowerEvents.h"
 #include "platform/qt/QtRunLoop.h"
 #include "platform/qt/QtStatusBar.h"
 #include "platform/qt/QtWorkspace.h"
@@ -35,6 +36,7 @@ public:
     Pasteboard& pasteboard() override { return *pasteboard_; }
     Workspace& workspace() override { return *workspace_; }
     StatusBar& statusBar() override { return *statusBar_; }
+    PowerEvents& powerEvents() override { return *powerEvents_; }
 
 private:
     QtBackend(int argc, char** argv, SystemLog& log);
@@ -47,6 +49,7 @@ private:
     std::unique_ptr<QtPasteboard> pasteboard_;
     std::unique_ptr<QtWorkspace> workspace_;
     std::unique_ptr<QtStatusBar> statusBar_;
+    std::unique_ptr<QtPowerEvents> powerEvents_;
 };
 
 }  // namespace kestrova::qt

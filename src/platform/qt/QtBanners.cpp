@@ -30,38 +30,54 @@ void whenAnswered(const QDBusPendingCall& call, QObject* owner, Done done) {
 
 }  // namespace
 
-QtBanners::QtBanners(SystemLog& log) : log_(log), context_(std::make_unique<QObject>()) {}
+QtBanners::QtBanners(SystemLog& log)
+    : log_(log),
+      context_(std::make_unique<QObject>()),
+      actions_(std::make_unique<NotificationActions>(log)) {}
 
 QtBanners::~QtBanners() = default;
 
 void QtBanners::deliver(const std::string& title, const std::string& informativeText) {
+    deliverForFile(title, informativeText, {});
+}
+
+void QtBanners::deliverForFile(const std::string& title, const std::string& informativeText,
+                               const std::filesystem::path& file) {
     QMetaObject::invokeMethod(
-        context_.get(), [this, title, informativeText] { send(title, informativeText); },
+        context_.get(),
+        [this, title, informativeText, file] { send(title, informativeText, file); },
         Qt::QueuedConnection);
 }
 
-void QtBanners::send(const std::string& title, const std::string& text) {
-    if (bodyMarkup_) {
-        notify(title, text);
+void QtBanners::send(const std::string& title, const std::string& text,
+                     std::filesystem::path file) {
+    if (capabilities_) {
+        notify(title, text, file);
         return;
     }
     // Whether the body is read as markup decides how it must be written: ask once
     // (until the server has answered).
     const auto call = QDBusConnection::sessionBus().asyncCall(QDBusMessage::createMethodCall(
         kService, kPath, kInterface, QStringLiteral("GetCapabilities")));
-    whenAnswered(call, context_.get(), [this, title, text](QDBusPendingCallWatcher& answer) {
+    whenAnswered(call, context_.get(), [this, title, text, file](QDBusPendingCallWatcher& answer) {
         // Without an answer the text goes as it is, and the next banner asks again.
         const QDBusPendingReply<QStringList> reply = answer;
-        if (!bodyMarkup_ && !reply.isError()) {
-            bodyMarkup_ = reply.value().contains(QStringLiteral("body-markup"));
-        }
-        notify(title, text);
+        if (!capabilities_ && !reply.isError()) capabilities_ = reply.value();
+        notify(title, text, file);
     });
 }
 
-void QtBanners::notify(const std::string& title, const std::string& text) {
+void QtBanners::notify(const std::string& title, const std::string& text,
+                       const std::filesystem::path& file) {
+    const QStringList capabilities = capabilities_.value_or(QStringList());
     QString body = QString::fromStdString(text);
-    if (bodyMarkup_.value_or(false)) body = body.toHtmlEscaped();
+    if (capabilities.contains(QStringLiteral("body-markup"))) body = body.toHtmlEscaped();
+    QStringList actions;
+    if (!file.empty() && capabilities.contains(QStringLiteral("actions"))) {
+        actions << QLatin1String(NotificationActions::kOpen) << QStringLiteral("開く")
+                << QLatin1String(NotificationActions::kShowFolder)
+                << QStringLiteral("フォルダを表示");
+    }
     QVariantMap hints;
     hints.insert(QStringLiteral("urgency"), QVariant::fromValue(uchar(1)));
     hints.insert(QStringLiteral("sound-name"), QStringLiteral("message-new-instant"));
@@ -70,14 +86,19 @@ void QtBanners::notify(const std::string& title, const std::string& text) {
     QDBusMessage message =
         QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("Notify"));
     message << QStringLiteral("Kestrova") << uint(0) << QStringLiteral("kestrova")
-            << QString::fromStdString(title) << body << QStringList() << hints << int(-1);
+            << QString::fromStdString(title) << body << actions << hints << int(-1);
     const auto call = QDBusConnection::sessionBus().asyncCall(message);
-    whenAnswered(call, context_.get(), [this, title](QDBusPendingCallWatcher& answer) {
-        if (answer.isError()) {
-            log_.log("QtBanners -> Notify failed: " + title + ": " +
-                     answer.error().message().toStdString());
-        }
-    });
+    const bool withActions = !actions.isEmpty();
+    whenAnswered(call, context_.get(),
+                 [this, title, file, withActions](QDBusPendingCallWatcher& answer) {
+                     if (answer.isError()) {
+                         log_.log("QtBanners -> Notify failed: " + title + ": " +
+                                  answer.error().message().toStdString());
+                         return;
+                     }
+                     const QDBusPendingReply<uint> reply = answer;
+                     if (withActions) actions_->remember(reply.value(), file);
+                 });
 }
 
 }  // namespace kestrova::qt

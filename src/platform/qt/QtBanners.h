@@ -1,11 +1,13 @@
 #pragma once
 
+#include <QStringList>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "platform/BannerService.h"
 #include "platform/SystemLog.h"
+#include "platform/qt/NotificationActions.h"
 
 class QObject;
 
@@ -17,7 +19,9 @@ namespace kestrova::qt {
 //
 // deliver() may be called from any thread; the call is sent from the main thread without
 // waiting for the answer. A server that speaks body markup gets the text escaped, so a file
-// name such as "Tom & Jerry <1>.mp4" is shown as it is. Failures are logged.
+// name such as "Tom & Jerry <1>.mp4" is shown as it is. A server that offers actions gets
+// "開く" and "フォルダを表示" on a banner about a file (NotificationActions). Failures are
+// logged.
 class QtBanners : public BannerService {
 public:
     explicit QtBanners(SystemLog& log);
@@ -26,14 +30,18 @@ public:
     QtBanners& operator=(const QtBanners&) = delete;
 
     void deliver(const std::string& title, const std::string& informativeText) override;
+    void deliverForFile(const std::string& title, const std::string& informativeText,
+                        const std::filesystem::path& file) override;
 
 private:
-    void send(const std::string& title, const std::string& text);
-    void notify(const std::string& title, const std::string& text);
+    void send(const std::string& title, const std::string& text, std::filesystem::path file);
+    void notify(const std::string& title, const std::string& text,
+                const std::filesystem::path& file);
 
     SystemLog& log_;
     std::unique_ptr<QObject> context_;  // the main thread's end; owns the pending calls
-    std::optional<bool> bodyMarkup_;    // the server's answer, once known
+    std::unique_ptr<NotificationActions> actions_;
+    std::optional<QStringList> capabilities_;  // the server's answer, once known
 };
 
 }  // namespace kestrova::qt

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QKeySequence>
 #include <QMenu>
+#include <QPointer>
 #include <QTimer>
 #include <algorithm>
 
@@ -66,9 +67,11 @@ QtMenuMirror::Entry QtMenuMirror::makeEntry(const std::shared_ptr<MenuItem>& ite
     QObject::connect(action, &QAction::triggered, action, [this, weak, action] {
         // Later: the item's action may show an alert or rebuild this very menu. Dropped when
         // the action goes first.
-        QTimer::singleShot(0, action, [this, weak] {
+        QTimer::singleShot(0, action, [this, weak, action] {
+            const QPointer<QAction> stillShown(action);
             if (const auto chosen = weak.lock()) chosen->perform();
-            if (afterChoice_) afterChoice_();
+            // The choice may have taken this menu down (its mirror with it).
+            if (stillShown && afterChoice_) afterChoice_();
         });
     });
     return entry;

@@ -19,10 +19,18 @@ std::optional<std::string> readClipboardText() {
 
 QtPasteboard::QtPasteboard() : context_(std::make_unique<QObject>()) {
     QObject::connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, context_.get(),
-                     [this] { ++changeCount_; });
+                     [this] {
+                         ++changeCount_;
+                         if (changed_) changed_();
+                     });
 }
 
 QtPasteboard::~QtPasteboard() = default;
+
+bool QtPasteboard::notifyChanges(std::function<void()> changed) {
+    changed_ = std::move(changed);
+    return true;
+}
 
 std::optional<std::string> QtPasteboard::string() {
     if (QThread::currentThread() == context_->thread()) return readClipboardText();

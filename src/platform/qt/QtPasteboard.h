@@ -22,9 +22,11 @@ public:
 
     std::int64_t changeCount() override { return changeCount_.load(); }
     std::optional<std::string> string() override;
+    bool notifyChanges(std::function<void()> changed) override;
 
 private:
     std::unique_ptr<QObject> context_;
+    std::function<void()> changed_;
     std::atomic<std::int64_t> changeCount_{0};
 };
 

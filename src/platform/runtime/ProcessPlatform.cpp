@@ -28,6 +28,7 @@ ProcessPlatform::ProcessPlatform(Backend& backend, SystemLog& log, Files files,
                 loginItems_,
                 backend.workspace(),
                 backend.statusBar(),
+                backend.powerEvents(),
                 shutdown_,
                 std::move(config)} {}
 

@@ -5,6 +5,7 @@
 #include <pwd.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -167,6 +168,10 @@ Files::ReadResult Files::readRegularFile(const fs::path& path, std::size_t maxBy
 
 UniqueFd Files::openRegularForAppend(const fs::path& path) {
     return openRegular(path, O_RDWR | O_APPEND | O_CREAT, 0644);
+}
+
+void Files::setOrigin(const fs::path& path, const std::string& url) {
+    ::setxattr(path.c_str(), "user.xdg.origin.url", url.data(), url.size(), 0);
 }
 
 bool Files::isRegularOrAbsent(const fs::path& path) {

@@ -52,6 +52,9 @@ public:
     static UniqueFd openRegularForAppend(const std::filesystem::path& path);
     // Whether nothing, or a regular file (not a link to one), is at path.
     static bool isRegularOrAbsent(const std::filesystem::path& path);
+    // Records where a downloaded file came from, as browsers and wget do (the extended
+    // attribute user.xdg.origin.url); a file system without user attributes is skipped quietly.
+    static void setOrigin(const std::filesystem::path& path, const std::string& url);
     // Removes the regular files directly in folder whose names end in suffix; answers their
     // names.
     static std::vector<std::string> removeFilesEndingWith(const std::filesystem::path& folder,

@@ -10,6 +10,7 @@
 #include <ctime>
 
 #include "platform/system/Files.h"
+#include "platform/system/Terminal.h"
 #include "platform/system/UniqueFd.h"
 #include "platform/text/TextUtil.h"
 
@@ -43,6 +44,10 @@ void StderrLog::log(std::string_view message) {
     do {
         written = ::write(STDERR_FILENO, line.data(), line.size());
     } while (written < 0 && errno == EINTR);
+    if (terminal_ != nullptr && redirected_) {
+        line.pop_back();
+        terminal_->printLine(line);
+    }
 }
 
 }  // namespace kestrova
@@ -51,7 +56,9 @@ namespace kestrova {
 
 bool StderrLog::redirectToFile(const std::filesystem::path& path) {
     UniqueFd fd = Files::openRegularForAppend(path);
-    return fd && ::dup2(fd.get(), STDERR_FILENO) >= 0;
+    const bool ok = fd && ::dup2(fd.get(), STDERR_FILENO) >= 0;
+    if (ok) redirected_ = true;
+    return ok;
 }
 
 }  // namespace kestrova

@@ -1,5 +1,7 @@
 #include "platform/text/TextUtil.h"
 
+#include <cstdio>
+#include <iterator>
 #include <limits>
 
 namespace kestrova {
@@ -98,6 +100,20 @@ std::optional<std::string> TextUtil::percentDecodeUtf8(std::string_view text) {
     }
     if (!isValidUtf8(out)) return std::nullopt;
     return out;
+}
+
+std::string TextUtil::byteAmount(std::int64_t bytes) {
+    if (bytes < 1024) return std::to_string(bytes) + " B";
+    static constexpr const char* kUnits[] = {"KB", "MB", "GB", "TB"};
+    double value = static_cast<double>(bytes) / 1024.0;
+    std::size_t unit = 0;
+    while (value >= 1024.0 && unit + 1 < std::size(kUnits)) {
+        value /= 1024.0;
+        ++unit;
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1lf %s", value, kUnits[unit]);
+    return text;
 }
 
 bool TextUtil::isValidUtf8(std::string_view text) {

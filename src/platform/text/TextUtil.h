@@ -25,6 +25,8 @@ public:
     // Decodes %XX escapes; nullopt when an escape is malformed or the result is not UTF-8.
     static std::optional<std::string> percentDecodeUtf8(std::string_view text);
     static bool isValidUtf8(std::string_view text);
+    // A byte count for people: "512 B", "12.3 MB", "1.5 GB" (binary units).
+    static std::string byteAmount(std::int64_t bytes);
 
     // A text fit for one log line: line feeds, other control characters (C0, DEL, C1, the
     // Unicode line and paragraph separators) and bytes that are not UTF-8 are shown as escapes
