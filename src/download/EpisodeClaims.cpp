@@ -18,7 +18,7 @@ std::shared_ptr<EpisodeRace> EpisodeClaims::raceFor(const std::string& episodeNa
     std::weak_ptr<EpisodeRace>& slot = races_[episodeName];
     std::shared_ptr<EpisodeRace> race = slot.lock();
     if (!race) {
-        race = std::make_shared<EpisodeRace>();
+        race = std::make_shared<EpisodeRace>(timing_);
         slot = race;
     }
     return race;

@@ -14,6 +14,9 @@ namespace kestrova {
 // first source to claim an episode's name is the only one that announces it and keeps its file.
 class EpisodeClaims {
 public:
+    // The races run with these timings.
+    explicit EpisodeClaims(EpisodeRace::Timing timing = {}) : timing_(timing) {}
+
     // True for the first caller with this name, false for every later one.
     bool claim(const std::string& episodeName);
     bool isClaimed(const std::string& episodeName);
@@ -21,6 +24,7 @@ public:
     std::shared_ptr<EpisodeRace> raceFor(const std::string& episodeName);
 
 private:
+    const EpisodeRace::Timing timing_;
     std::mutex mutex_;
     std::set<std::string> claimed_;
     std::map<std::string, std::weak_ptr<EpisodeRace>> races_;

@@ -69,7 +69,10 @@ protected:
     test::TestPlatform platform;
     test::LoopbackServer server;
     FinishObserver observer;
-    std::shared_ptr<EpisodeClaims> claims = std::make_shared<EpisodeClaims>();
+    // Races whose probe outlasts the test: every source runs on, so that sources of one
+    // episode finish together (the race itself is ResumeAndRaceTest's).
+    std::shared_ptr<EpisodeClaims> claims = std::make_shared<EpisodeClaims>(EpisodeRace::Timing{
+        .probeShortest = std::chrono::minutes(10), .probeLongest = std::chrono::minutes(10)});
     test::NotificationRecorder records{platform.center, notification::kDownloadStatus};
     test::NotificationRecorder announced{platform.center, notification::kAutoDownloadComplete};
     OperationQueue queue;  // last: destroyed (cancelled and joined) first

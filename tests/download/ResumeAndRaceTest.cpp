@@ -37,8 +37,10 @@ public:
         Rest rest = Rest::Partial;
         bool breakEveryTime = false;
     };
-    Source(test::LoopbackServer& server, const std::string& path, Setup setup, unsigned seed)
-        : body(test::LoopbackServer::pattern(setup.size, seed)), setup_(setup) {
+    Source(Setup setup, unsigned seed)
+        : body(test::LoopbackServer::pattern(setup.size, seed)), setup_(setup) {}
+    // Made before the server and so gone after it: no answer outlives the source.
+    void serveOn(test::LoopbackServer& server, const std::string& path) {
         server.route(path,
                      [this](const auto& request, auto& response) { answer(request, response); });
     }
@@ -128,8 +130,9 @@ TEST_P(ResumeTest, AsksForTheRestAndKeepsOnlyAWholeFile) {
     const ResumeRow& row = GetParam();
     test::TestPlatform platform;
     const test::NotificationRecorder records(platform.center, notification::kDownloadStatus);
+    Source source(row.source, 1);
     test::LoopbackServer server;
-    const Source source(server, "/clip.mp4", row.source, 1);
+    source.serveOn(server, "/clip.mp4");
     FileDownload download(platform.services, server.url("/clip.mp4"), 1, row.options);
     download.start();
 
@@ -184,12 +187,13 @@ TEST(EpisodeRace, AWaitingSourceTakesOverWhenTheLeaderDies) {
     test::TestPlatform platform;
     const test::NotificationRecorder announced(platform.center,
                                                notification::kAutoDownloadComplete);
-    test::LoopbackServer server;
     // The leader's 6 MiB at once against the other's 1 KiB every 20 ms: the probe decides.
-    Source leader(server, "/lead",
-                  {.size = 8 * kMiB, .first = 6 * kMiB, .trickle = 4096, .rest = Rest::NotFound},
+    Source leader({.size = 8 * kMiB, .first = 6 * kMiB, .trickle = 4096, .rest = Rest::NotFound},
                   1);
-    Source follower(server, "/follow", {.size = 8 * kMiB, .first = 0, .trickle = 1024}, 2);
+    Source follower({.size = 8 * kMiB, .first = 0, .trickle = 1024}, 2);
+    test::LoopbackServer server;
+    leader.serveOn(server, "/lead");
+    follower.serveOn(server, "/follow");
     const auto claims = std::make_shared<EpisodeClaims>();
     const PlistValue episode = PlistValue::dictionary(
         {{key::kFile, PlistValue::string("Title (01)")}, {key::kTime, PlistValue::integer(1)}});
