@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
+#include <future>
 #include <thread>
 #include <vector>
 
@@ -17,34 +17,29 @@
 namespace kestrova {
 namespace {
 
-PlistValue record(const std::string& id, const char* status) {
-    return PlistValue::dictionary({{"id", PlistValue::string(id)},
-                                   {"name", PlistValue::string("f")},
-                                   {"percentage", PlistValue::string("0%")},
-                                   {"status", PlistValue::string(status)}});
+PlistValue record(int id, const char* status) {
+    return PlistValue::dictionary(
+        {{"id", PlistValue::string(std::to_string(id))}, {"status", PlistValue::string(status)}});
 }
 
-// Four operation threads report their downloads, two of them also finished episodes of two
-// titles, while the main thread reads the lists and the table and deletes finished rows, as
-// scans and the menu do: every episode is recorded, every running row survives the deletes (the
-// menu walks up to the highest id, here a last row's).
+// Four operation threads report downloads, two also finished episodes of two titles, while the
+// main thread reads the lists and the table and deletes finished rows, as scans and the menu do:
+// every episode is recorded, every running row survives (the menu shows up to a last row's id).
 TEST(AppDelegateConcurrency, ReportsFromManyThreadsWhileTheMainThreadReadsAndDeletes) {
     test::TestPlatform platform;
     const char* titles[] = {"Foo", "Bar"};
-    platform.defaults.setObject(
-        PlistValue::array({PlistValue::dictionary({{"title", PlistValue::string(titles[0])}}),
-                           PlistValue::dictionary({{"title", PlistValue::string(titles[1])}})}),
-        "autoDownloadList");
+    PlistValue::Array list;
+    for (const char* title : titles)
+        list.push_back(PlistValue::dictionary({{"title", PlistValue::string(title)}}));
+    platform.defaults.setObject(PlistValue::array(list), "autoDownloadList");
     AppDelegate delegate(platform.services);
     delegate.applicationDidFinishLaunching();
     std::vector<std::thread> operations;
     for (int t = 0; t < 4; ++t) {
         operations.emplace_back([&, t] {
             for (int i = 1; i <= 12; ++i) {
-                for (const char* status : {"setup", "downloading", "downloading"}) {
-                    platform.center.post("downloadStatus",
-                                         record(std::to_string(t * 100 + i), status));
-                }
+                for (const char* status : {"setup", "downloading", "downloading"})
+                    platform.center.post("downloadStatus", record(t * 100 + i, status));
                 if (t >= 2) continue;
                 const std::string number = (i < 10 ? " (0" : " (") + std::to_string(i) + ")";
                 platform.center.post("autoDownloadComplete",
@@ -58,7 +53,7 @@ TEST(AppDelegateConcurrency, ReportsFromManyThreadsWhileTheMainThreadReadsAndDel
         platform.center.post("deleteCompletedItem");
     }
     for (auto& t : operations) t.join();
-    platform.center.post("downloadStatus", record("1000", "setup"));
+    platform.center.post("downloadStatus", record(1000, "setup"));
     delegate.updateSystemStatusBarMenu();
     const auto& items = platform.statusBar.items().front()->menu()->items();
     EXPECT_EQ(std::count_if(items.begin(), items.end(), [](const auto& i) { return i->tag() > 0; }),
@@ -73,9 +68,8 @@ TEST(AppDelegateConcurrency, ReportsFromManyThreadsWhileTheMainThreadReadsAndDel
     delegate.applicationWillTerminate();
 }
 
-// A list that trickles in (here: never) holds the launch scan on its thread; a quit from another
-// thread wakes the fetch and waits for the scan, well before the fetch's own 60 s timeout, and
-// the scan reports nothing after it.
+// A list that never comes holds the launch scan on its thread; a quit from another thread wakes
+// the fetch well before its own 60 s timeout, and the scan reports nothing after it.
 TEST(AppDelegateConcurrency, QuitEndsAScanWaitingForAStalledList) {
     test::LoopbackServer server;
     server.reply("/system/dlst.plist", {.body = std::string(1000, ' '),
@@ -84,13 +78,8 @@ TEST(AppDelegateConcurrency, QuitEndsAScanWaitingForAStalledList) {
     AppDelegate delegate(platform.services);
     delegate.applicationDidFinishLaunching();
     ASSERT_TRUE(test::waitUntil([&] { return server.requestCount("/system/dlst.plist") == 1; }));
-    std::atomic<bool> quit{false};
-    std::thread quitting([&] {
-        delegate.applicationWillTerminate();
-        quit = true;
-    });
-    EXPECT_TRUE(test::waitUntil([&] { return quit.load(); }, std::chrono::seconds(20)));
-    quitting.join();
+    auto quitting = std::async(std::launch::async, [&] { delegate.applicationWillTerminate(); });
+    EXPECT_EQ(quitting.wait_for(std::chrono::seconds(20)), std::future_status::ready);
     EXPECT_TRUE(platform.log.linesStartingWith("AutoDownloadSystem -> Failed to Update").empty());
 }
 

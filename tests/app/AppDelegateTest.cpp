@@ -1,10 +1,12 @@
-// The coordinator's state (the download status table, the stored lists), then the application
-// delegate over a whole test platform in a temporary home folder.
+// The activity log, the download status table, the stored lists, then the application delegate
+// over a whole test platform in a temporary home folder.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <fstream>
 
+#include "app/ActivityLog.h"
 #include "app/AppDelegate.h"
 #include "app/DownloadStatusTable.h"
 #include "app/StoredLists.h"
@@ -15,11 +17,54 @@
 namespace kestrova {
 namespace {
 
+std::string readAll(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
 PlistValue record(const std::string& id, const std::string& status) {
-    return PlistValue::dictionary({{"id", PlistValue::string(id)},
-                                   {"name", PlistValue::string("file" + id)},
-                                   {"percentage", PlistValue::string("0%")},
-                                   {"status", PlistValue::string(status)}});
+    return PlistValue::dictionary(
+        {{"id", PlistValue::string(id)}, {"status", PlistValue::string(status)}});
+}
+
+// Exactly 31,457,280 bytes stay, one byte more and the log starts anew, at launch and while
+// running; the next line lands in the new file. Rows: size, kept, while running.
+TEST(ActivityLog, StartsAnewOnlyAboveThirtyMebibytes) {
+    for (const auto& [size, kept, running] : {std::tuple{31457280, true, false},
+                                              {31457281, false, false},
+                                              {31457280, true, true},
+                                              {31457281, false, true}}) {
+        SCOPED_TRACE(testing::Message() << size << (running ? " while running" : " at launch"));
+        test::TempDir dir;
+        test::RecordingLog log;
+        ActivityLog activity(dir.path() / "Documents" / "Kestrova");
+        if (running) activity.prepareAndRedirect(log);
+        Files::createDirectories(activity.path().parent_path());
+        std::ofstream(activity.path(), std::ios::binary | std::ios::app).put('\n');
+        std::filesystem::resize_file(activity.path(), static_cast<std::uintmax_t>(size));
+        running ? activity.applySizeRule(log) : activity.prepareAndRedirect(log);
+        log.log("next");
+        // After the kept bytes: a relaunch's separator, then only new lines (two if anew while running).
+        const std::string rest = readAll(activity.path()).substr(kept ? size : 0);
+        EXPECT_EQ(rest.starts_with("\n\n\n"), kept && !running);
+        EXPECT_TRUE(rest.ends_with("] next\n")) << rest.substr(0, 80);
+        EXPECT_EQ(std::count(rest.begin(), rest.end(), '\n'),
+                  kept ? (running ? 1 : 4) : (running ? 2 : 1));
+    }
+}
+
+// A link at the log's path, dangling here, is neither followed, written nor removed, and the
+// program goes on without the log.
+TEST(ActivityLog, ALinkInItsPlaceIsRefusedAndLeftAlone) {
+    test::TempDir dir;
+    test::RecordingLog log;
+    ActivityLog activity(dir.path());
+    std::filesystem::create_symlink(dir.path() / "target", activity.path());
+    activity.prepareAndRedirect(log);
+    activity.removeIfPresent();
+    EXPECT_TRUE(std::filesystem::is_symlink(activity.path()));
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "target"));
+    EXPECT_EQ(log.linesStartingWith("ActivityLog -> Not a regular file").size(), 1u);
 }
 
 // Setup appends (also a second time for the same id), later reports replace the first row with
@@ -27,9 +72,9 @@ PlistValue record(const std::string& id, const std::string& status) {
 TEST(DownloadStatusTable, ReportsBuildTheTableDeleteKeepsRunningRows) {
     DownloadStatusTable table;
     const auto statuses = [&] {
-        std::vector<std::string> out;
+        std::string out;
         for (const auto& row : table.snapshot())
-            out.push_back(row.stringFor("id") + ":" + row.stringFor("status"));
+            out += row.stringFor("id") + row.stringFor("status") + " ";
         return out;
     };
     for (const std::string step : {"1:setup", "2:setup", "3:setup", "1:downloading", "7:error",
@@ -37,16 +82,14 @@ TEST(DownloadStatusTable, ReportsBuildTheTableDeleteKeepsRunningRows) {
         table.apply(record(step.substr(0, 1), step.substr(2)));
     }
     table.apply(PlistValue::string("not a record"));
-    EXPECT_EQ(statuses(),
-              (std::vector<std::string>{"1:downloading", "2:complete", "3:error", "2:setup"}));
+    EXPECT_EQ(statuses(), "1downloading 2complete 3error 2setup ");
     EXPECT_EQ(table.countWithStatus("downloading"), 1u);
     table.deleteCompleted();
-    EXPECT_EQ(statuses(), (std::vector<std::string>{"1:downloading", "2:setup"}));
+    EXPECT_EQ(statuses(), "1downloading 2setup ");
 }
 
-// The lists of the automatic system at launch: flags of titles no longer followed are dropped from
-// memory and store, except when that leaves nothing (the store keeps its record) or the record is
-// the shipped one; stored values of the wrong type read as absent.
+// At launch, flags of titles no longer followed are dropped, but the store keeps its record when
+// none are left or it is the shipped one; stored values of the wrong type read as absent.
 TEST(StoredLists, LoadingPrunesAndRefusesValuesOfTheWrongType) {
     const auto flags = PlistValue::array({PlistValue::boolean(false), PlistValue::boolean(true)});
     const auto foo = PlistValue::dictionary({{"Foo", flags}});
@@ -92,8 +135,7 @@ protected:
         delegate.reset();
     }
     std::string logText() const {
-        std::ifstream in(platform.files.applicationDirectory() / "activity.log");
-        return std::string((std::istreambuf_iterator<char>(in)), {});
+        return readAll(platform.files.applicationDirectory() / "activity.log");
     }
     void post(const char* name, PlistValue value) { platform.center.post(name, std::move(value)); }
 
@@ -101,36 +143,20 @@ protected:
     std::unique_ptr<AppDelegate> delegate;
 };
 
-// A first launch writes nothing to the settings (registered values answer) and starts the log
-// without a separator; a relaunch separates the runs with three empty lines; the log survives a
-// quit only when "saveLogFile" is on at that moment.
-TEST_F(AppDelegateTest, LaunchesLogsAndKeepsTheLogOnlyWhenAsked) {
+// A first launch stores nothing and starts the log without a separator. Settings notifications
+// carry the new value (never a toggle), those of the wrong type are ignored, lists are stored as
+// they come. The log survives a quit only when "saveLogFile" is on at that moment.
+TEST_F(AppDelegateTest, SettingsAreStoredTheLogIsKeptOnlyWhenAsked) {
     launch();
     EXPECT_EQ(platform.log.lines().front(), "Application Launched.");
     EXPECT_FALSE(platform.reopenDefaults()->objectForKey("downloadedEpisodeList"));
     EXPECT_EQ(logText().find('\n'), logText().size() - 1);
+    post("updateDefaults_useAutoDownloadSystem", PlistValue::boolean(true));
+    post("updateDefaults_useAutoDownloadSystem", PlistValue::boolean(true));
+    post("updateDefaults_saveDebugLog", PlistValue::boolean(true));
     post("updateDefaults_saveLogFile", PlistValue::boolean(false));
     post("updateDefaults_saveLogFile", PlistValue::boolean(true));
-    quit();
-    launch();
-    EXPECT_NE(logText().find("] Application Terminate.\n\n\n\n"), std::string::npos);
-    post("updateDefaults_saveLogFile", PlistValue::boolean(false));
-    quit();
-    EXPECT_EQ(platform.log.lines().back(), "Application Terminate.");
-    EXPECT_FALSE(Files::exists(platform.files.applicationDirectory() / "activity.log"));
-}
-
-// Settings notifications carry the new value (never a toggle) and are stored; objects of the
-// wrong type are ignored rather than misread; whole lists are stored as they come.
-TEST_F(AppDelegateTest, SettingsAndListsAreStored) {
-    launch();
-    for (const char* name :
-         {"updateDefaults_useAutoDownloadSystem", "updateDefaults_useAutoDownloadSystem",
-          "updateDefaults_saveDebugLog"}) {
-        post(name, PlistValue::boolean(true));
-    }
-    post("updateDefaults_saveLogFile", PlistValue::boolean(false));
-    post("updateDefaults_saveLogFile", PlistValue::string("YES"));
+    post("updateDefaults_saveLogFile", PlistValue::string("NO"));
     const auto list =
         PlistValue::array({PlistValue::dictionary({{"title", PlistValue::string("Bar")}})});
     post("updateDefaults_dlst", list);
@@ -141,16 +167,21 @@ TEST_F(AppDelegateTest, SettingsAndListsAreStored) {
     const auto stored = platform.reopenDefaults();
     EXPECT_TRUE(stored->boolForKey("useAutoDownloadSystem"));
     EXPECT_TRUE(stored->boolForKey("saveDebugLog"));
-    EXPECT_FALSE(stored->boolForKey("saveLogFile"));
+    EXPECT_TRUE(stored->boolForKey("saveLogFile"));
     EXPECT_EQ(stored->arrayForKey("autoDownloadList"), list);
     EXPECT_EQ(stored->dictionaryForKey("downloadedEpisodeList"), episodes);
     quit();
+    EXPECT_NE(logText().find("] Application Terminate.\n"), std::string::npos);
+    launch();
+    post("updateDefaults_saveLogFile", PlistValue::boolean(false));
+    quit();
+    EXPECT_EQ(platform.log.lines().back(), "Application Terminate.");
+    EXPECT_FALSE(Files::exists(platform.files.applicationDirectory() / "activity.log"));
 }
 
-// However its scheme is written, an https address is refused: a manual one with the alert, an
-// automatic one without a word; both spend an id. An automatic request takes the entries of the
-// first record with its title, whatever else the list holds (here a valid "time"; one without a
-// record logs its fallback).
+// An https address, however written, is refused: a manual one with the alert, an automatic one
+// silently; both spend an id. An automatic request takes the entries of the first record with
+// its title, whatever else the list holds (a valid "time"; one without a record logs a fallback).
 TEST_F(AppDelegateTest, RequestsBecomeOperationsHttpsIsRefused) {
     const auto foo = [](PlistValue time) {
         return PlistValue::dictionary(
@@ -162,29 +193,26 @@ TEST_F(AppDelegateTest, RequestsBecomeOperationsHttpsIsRefused) {
                            foo(PlistValue::integer(24)), foo(PlistValue::string("bad"))}),
         "autoDownloadList");
     launch();
-    const auto request = [](const std::string& url, std::string title = "") {
-        PlistValue::Dictionary entries{{"URL", PlistValue::string(url)}};
-        if (!title.empty()) {
-            entries.emplace("title", PlistValue::string(title));
-            entries.emplace("file", PlistValue::string(title + " (01)"));
-        }
-        return PlistValue::dictionary(std::move(entries));
-    };
     std::atomic<int> reportedId = 0;  // only the manual download reports
     platform.center.addObserver(&reportedId, "downloadStatus", [&](const PlistValue& report) {
         reportedId = std::stoi(report.stringFor("id"));
     });
-    post("downloadRequest", request("HTTPS://x/a"));
-    post("downloadRequest", request("https://x/b", "Foo"));
-    ASSERT_EQ(platform.alerts.shown().size(), 1u);
-    const Alert alert = platform.alerts.shown()[0];
-    EXPECT_EQ(alert.messageText, "Kestrova エラー");
-    EXPECT_EQ(alert.informativeText, "https 通信には対応しておりません。");
-    EXPECT_EQ(alert.buttons, (std::vector<std::string>{"OK"}));
-    // Nothing listens on port 9: each fails before its destination exists.
-    for (const auto& [path, title] : {std::pair{"v", "Foo"}, {"w", "Unknown"}, {"f", ""}}) {
-        post("downloadRequest", request(std::string("http://127.0.0.1:9/") + path, title));
+    // Nothing listens on port 9: each download fails before its destination exists.
+    for (const auto& [url, title] : {std::pair{"HTTPS://x/a", ""},
+                                     {"https://x/b", "Foo"},
+                                     {"http://127.0.0.1:9/v", "Foo"},
+                                     {"http://127.0.0.1:9/w", "Unknown"},
+                                     {"http://127.0.0.1:9/f", ""}}) {
+        PlistValue::Dictionary request{{"URL", PlistValue::string(url)}};
+        if (*title) {
+            request.insert({{"title", PlistValue::string(title)},
+                            {"file", PlistValue::string(title + std::string(" (01)"))}});
+        }
+        post("downloadRequest", PlistValue::dictionary(std::move(request)));
     }
+    ASSERT_EQ(platform.alerts.shown().size(), 1u);
+    EXPECT_EQ(platform.alerts.shown()[0].informativeText, "https 通信には対応しておりません。");
+    EXPECT_EQ(platform.alerts.shown()[0].buttons, (std::vector<std::string>{"OK"}));
     ASSERT_TRUE(test::waitUntil([&] {
         return reportedId != 0 &&
                platform.log.linesStartingWith("AutoDownloadSystem -> Download Failed").size() == 2;
@@ -205,7 +233,6 @@ TEST_F(AppDelegateTest, QuitAsksOnlyWhileADownloadIsDownloading) {
         post("downloadStatus", record(std::to_string(++id), "setup"));
         post("downloadStatus", record(std::to_string(id), status));
     }
-    EXPECT_TRUE(platform.alerts.shown().empty());
     platform.alerts.answerNext(0);
     EXPECT_EQ(delegate->applicationShouldTerminate(), 0);
     platform.alerts.answerNext(1);
@@ -213,7 +240,6 @@ TEST_F(AppDelegateTest, QuitAsksOnlyWhileADownloadIsDownloading) {
     ASSERT_EQ(platform.alerts.shown().size(), 2u);
     const Alert alert = platform.alerts.shown()[0];
     EXPECT_EQ(alert.shape, Alert::Shape::DefaultAlternateOther);
-    EXPECT_EQ(alert.messageText, "Kestrova");
     EXPECT_EQ(alert.buttons, (std::vector<std::string>{"終了", "キャンセル", ""}));
     EXPECT_EQ(alert.informativeText,
               "ダウンロードが完了していないアイテムがあります。\nこのまま終了しますか？");
