@@ -44,7 +44,7 @@ TEST(ActivityLog, StartsAnewOnlyAboveThirtyMebibytes) {
         std::filesystem::resize_file(activity.path(), static_cast<std::uintmax_t>(size));
         running ? activity.applySizeRule(log) : activity.prepareAndRedirect(log);
         log.log("next");
-        // After the kept bytes: a relaunch's separator, then only new lines (two if anew while running).
+        // After the kept bytes: a relaunch's separator, then new lines only (two if restarted).
         const std::string rest = readAll(activity.path()).substr(kept ? size : 0);
         EXPECT_EQ(rest.starts_with("\n\n\n"), kept && !running);
         EXPECT_TRUE(rest.ends_with("] next\n")) << rest.substr(0, 80);
