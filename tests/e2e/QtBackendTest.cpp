@@ -91,8 +91,7 @@ struct ModalRecorder : QtRunLoop {
 };
 
 const Alert kQuit =
-    Alert::withDefaultAlternateOther("Kestrova", "終了", "キャンセル", "",
-                                     "<b>ダウンロード</b>が完了していません。\n終了しますか？");
+    Alert::withDefaultAlternateOther("Kestrova", "終了", "キャンセル", "", "<b>a</b>\nb");
 const Alert kThree = Alert::withDefaultAlternateOther("Kestrova", "はい", "いいえ", "後で", "x");
 const Alert kOk = Alert::withDefaultAlternateOther("Kestrova", "OK", "", "", "最新です。");
 const Alert kList = Alert::withButtonList("Kestrova", "x", {"OK", "Cancel"}, Alert::Style::Warning);
@@ -139,18 +138,14 @@ TEST_P(QtAlertsTest, AnswersAsTheAlertsFormSays) {
     EXPECT_EQ(modal.depth, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, QtAlertsTest,
-                         ::testing::Values(AlertRow{"default", kQuit, "終了", 1},
-                                           AlertRow{"alternate", kQuit, "キャンセル", 0},
-                                           AlertRow{"other", kThree, "後で", -1},
-                                           AlertRow{"return_is_default", kQuit, "Return", 1},
-                                           AlertRow{"escape_is_alternate", kThree, "Escape", 0},
-                                           AlertRow{"unanswered_is_as_escape", kThree, "", 0},
-                                           AlertRow{"lone_ok_escape", kOk, "Escape", 1},
-                                           AlertRow{"list_first", kList, "OK", 1000},
-                                           AlertRow{"list_second", kList, "Cancel", 1001},
-                                           AlertRow{"list_return_is_first", kList, "Return", 1000}),
-                         test::ParamName());
+// clang-format off
+const AlertRow kRows[] = {{"default", kQuit, "終了", 1}, {"alternate", kQuit, "キャンセル", 0},
+    {"other", kThree, "後で", -1}, {"return_is_default", kQuit, "Return", 1},
+    {"escape_is_alternate", kThree, "Escape", 0}, {"unanswered_is_as_escape", kThree, "", 0},
+    {"lone_ok_escape", kOk, "Escape", 1}, {"list_first", kList, "OK", 1000},
+    {"list_second", kList, "Cancel", 1001}, {"list_return_is_first", kList, "Return", 1000}};
+// clang-format on
+INSTANTIATE_TEST_SUITE_P(Rows, QtAlertsTest, ::testing::ValuesIn(kRows), test::ParamName());
 
 TEST(QtRunLoopTest, DefaultTimersWaitForTheLastAlertToCloseCommonTimersGoOn) {
     QtRunLoop loop;

@@ -1,6 +1,5 @@
-"""Smoke tests of Kestrova's real desktop parts, driven as a desktop drives them: the tray item
-and its menu as a panel reads them, the notification server, the X11 clipboard. What lies behind
-them is tested lower down. Runs in a D-Bus session of its own."""
+"""Smoke tests of Kestrova's real desktop parts, driven as a desktop drives them: the tray item and
+its menu as a panel reads them, the notification server, the X11 clipboard. In a D-Bus session."""
 import os, pathlib, re, shutil, subprocess, sys, tempfile, threading, time, unittest  # noqa: E401
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
@@ -118,8 +117,6 @@ PAYLOAD = bytes(range(251)) * 1632  # 400 KiB and a bit; shows a missing or repe
 
 
 class Payload(BaseHTTPRequestHandler):
-    """A loopback server's answer to any path: PAYLOAD."""
-
     def do_GET(self):
         self.send_response(200)
         self.send_header("Content-Length", str(len(PAYLOAD)))
@@ -143,17 +140,10 @@ def setUpModule():
 
 
 class DesktopTest(unittest.TestCase):
-    """Kestrova run in a home of its own; nothing answers at its server and site addresses."""
-
-    def setUp(self):
-        self.server = ThreadingHTTPServer(("127.0.0.1", 0), Payload)
-        threading.Thread(target=self.server.serve_forever, daemon=True).start()
+    def setUp(self):  # Kestrova in a home of its own
         self.panel, self.process = Panel(), None
         self.home = os.path.join(ROOT, self.id().rsplit(".", 1)[-1])
-        self.env = dict(os.environ, HOME=self.home, XDG_CONFIG_HOME=self.home + "/.config",
-                        XDG_CACHE_HOME=self.home + "/.cache", XDG_DATA_HOME=self.home + "/.local",
-                        KESTROVA_SERVER_URL="http://127.0.0.1:9",
-                        KESTROVA_SITE_URL="http://127.0.0.1:9/")
+        self.env = dict(os.environ, HOME=self.home)
 
     def tearDown(self):
         try:  # every run ends cleanly on SIGTERM, downloads running or not
@@ -162,7 +152,6 @@ class DesktopTest(unittest.TestCase):
             sys.stderr.write(self.log()[-3000:])
             self.process and self.process.kill()
             self.panel.stop()
-            self.server.shutdown()
 
     def start(self, **output):
         self.process = subprocess.Popen([os.environ["KESTROVA_BINARY"]], env=self.env,
@@ -196,8 +185,7 @@ class DesktopTest(unittest.TestCase):
     def menu(self):
         return describe(self.layout()[1])[1:]
 
-    def choose(self, name):
-        """Clicks a top-level item of the menu as a panel does."""
+    def choose(self, name):  # a top-level item, clicked as a panel does
         menu, root = self.layout()
         menu.Event(next(c for c in root[2] if label(c) == name)[0], "clicked",
                    dbus.Int32(0, variant_level=1), dbus.UInt32(0), dbus_interface=MENU)
@@ -228,8 +216,11 @@ class DesktopTest(unittest.TestCase):
         self.addCleanup(notifications.stop)
         self.start()
         self.registered()
+        server = ThreadingHTTPServer(("127.0.0.1", 0), Payload)
+        threading.Thread(target=server.serve_forever, daemon=True).start()
+        self.addCleanup(server.shutdown)
         name = "__init__ & video_01.bin"  # a panel reads "_" and "&" as access-key marks
-        copy(f"http://127.0.0.1:{self.server.server_address[1]}/{name}")
+        copy(f"http://127.0.0.1:{server.server_address[1]}/{name}")
         wait_for(lambda: self.menu()[0] == PASTE, 3, "the download command to be enabled")
         self.choose(PASTE)
         wait_for(lambda: self.menu()[1:4] == ["---", name + " [x] (off)", "---"], 15,
