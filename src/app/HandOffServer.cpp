@@ -12,6 +12,7 @@
 #include "platform/RunLoop.h"
 #include "platform/SystemLog.h"
 #include "platform/runtime/NotificationCenter.h"
+#include "platform/system/Files.h"
 #include "platform/system/LocalSocket.h"
 #include "platform/text/TextUtil.h"
 
@@ -32,6 +33,8 @@ HandOffServer::HandOffServer(std::filesystem::path socketPath, const PlatformSer
                              StatusRows rows)
     : path_(std::move(socketPath)), platform_(platform), rows_(std::move(rows)) {
     std::string error;
+    // The settings folder, which a first launch may not have made yet.
+    Files::createDirectories(path_.parent_path());
     listener_ = LocalSocket::listen(path_, error);
     wake_.reset(::eventfd(0, EFD_CLOEXEC));
     if (!listener_ || !wake_) {

@@ -1,5 +1,6 @@
 #include "platform/system/LocalSocket.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -14,14 +15,26 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-bool addressOf(const std::filesystem::path& path, sockaddr_un& address) {
-    address = {};
-    address.sun_family = AF_UNIX;
-    const std::string text = path.string();
-    if (text.empty() || text.size() >= sizeof address.sun_path) return false;
-    std::memcpy(address.sun_path, text.data(), text.size());
-    return true;
-}
+// A socket's address. A path longer than an address holds (a deep home folder) is reached
+// through a descriptor of its folder, as "/proc/self/fd/N/name".
+struct Address {
+    sockaddr_un address{};
+    UniqueFd folder;
+
+    bool set(const std::filesystem::path& path) {
+        address.sun_family = AF_UNIX;
+        std::string text = path.string();
+        if (!text.empty() && text.size() >= sizeof address.sun_path && path.has_parent_path()) {
+            folder.reset(::open(path.parent_path().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+            if (!folder) return false;
+            text = "/proc/self/fd/" + std::to_string(folder.get()) + "/" + path.filename().string();
+        }
+        if (text.empty() || text.size() >= sizeof address.sun_path) return false;
+        std::memcpy(address.sun_path, text.data(), text.size());
+        return true;
+    }
+    sockaddr* get() { return reinterpret_cast<sockaddr*>(&address); }
+};
 
 // Waits until fd is ready for events or the deadline passes.
 bool waitFor(int fd, short events, Clock::time_point deadline) {
@@ -39,17 +52,16 @@ bool waitFor(int fd, short events, Clock::time_point deadline) {
 }  // namespace
 
 UniqueFd LocalSocket::listen(const std::filesystem::path& path, std::string& error) {
-    sockaddr_un address;
-    if (!addressOf(path, address)) {
-        error = "socket path too long: " + path.string();
+    Address address;
+    if (!address.set(path)) {
+        error = "no socket address for " + path.string();
         return UniqueFd();
     }
     UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     ::unlink(path.c_str());
     // Created without permissions for anyone, then opened to this user only.
     const mode_t previous = ::umask(0177);
-    const bool bound =
-        fd && ::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    const bool bound = fd && ::bind(fd.get(), address.get(), sizeof address.address) == 0;
     ::umask(previous);
     if (!bound || ::listen(fd.get(), 16) != 0) {
         error = path.string() + ": " + std::strerror(errno);
@@ -59,10 +71,10 @@ UniqueFd LocalSocket::listen(const std::filesystem::path& path, std::string& err
 }
 
 UniqueFd LocalSocket::connect(const std::filesystem::path& path) {
-    sockaddr_un address;
-    if (!addressOf(path, address)) return UniqueFd();
+    Address address;
+    if (!address.set(path)) return UniqueFd();
     UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (!fd || ::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    if (!fd || ::connect(fd.get(), address.get(), sizeof address.address) != 0) {
         return UniqueFd();
     }
     return fd;
