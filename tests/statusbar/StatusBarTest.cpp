@@ -23,6 +23,7 @@ namespace fs = std::filesystem;
 using Lines = std::vector<std::string>;
 using Posts = std::vector<PlistValue>;
 const PlistValue kTrue = PlistValue::boolean(true), kFalse = PlistValue::boolean(false);
+const std::string kDelete = "ダウンロードが完了した項目を削除";
 
 // One line per item: its title ("---" for a separator), then " #tag" when tagged, " ✓" when
 // checked, " ⌘key" with a key equivalent and " (disabled)" when it cannot be chosen.
@@ -80,10 +81,8 @@ Lines mainMenu(const Lines& downloads = {}, bool deleteEnabled = false) {
     Lines lines{"ペーストボードからダウンロード (disabled)"};
     if (!downloads.empty()) lines.push_back("--- (disabled)");
     lines.insert(lines.end(), downloads.begin(), downloads.end());
-    lines.push_back("--- (disabled)");
-    lines.push_back(std::string("ダウンロードが完了した項目を削除") +
-                    (deleteEnabled ? "" : " (disabled)"));
-    lines.insert(lines.end(), {"自動ダウンロードシステム", "設定\u2026 ⌘,", "Kestrovaを終了 ⌘q"});
+    lines.insert(lines.end(), {"--- (disabled)", kDelete + (deleteEnabled ? "" : " (disabled)"),
+                               "自動ダウンロードシステム", "設定\u2026 ⌘,", "Kestrovaを終了 ⌘q"});
     return lines;
 }
 
@@ -163,9 +162,8 @@ TEST_P(DownloadProgressTest, MenuFollowsTheTableAndOnlyItsChanges) {
     EXPECT_EQ(h.changes > 0, tables.size() > 1 || !downloads.empty());
     h.changes = 0;
     h.bar->setDownloadStatus(table(tables.back()));
-    const auto remove = h.menu()->itemWithTitle("ダウンロードが完了した項目を削除");
     if (deleteEnabled) {
-        ASSERT_TRUE(remove->perform());
+        ASSERT_TRUE(h.menu()->itemWithTitle(kDelete)->perform());
     }
     EXPECT_EQ(h.changes, 0);
     EXPECT_EQ(deletes.objects().size(), deleteEnabled ? 1u : 0u);
@@ -176,12 +174,14 @@ INSTANTIATE_TEST_SUITE_P(Passes, DownloadProgressTest, ::testing::Values(
     Progress{"FirstRecord", {"1 a 0% setup"}, false, {"a　(0%) #1 (disabled)"}},
     Progress{"NewestOnTopInIdOrder", {"1 a 0% setup", "1 a 3% downloading, 3 c 0% setup, 4 d 0% setup"},
              false, {"d　(0%) #4 (disabled)", "c　(0%) #3 (disabled)", "a　(3%) #1 (disabled)"}},
-    Progress{"CompleteEnablesDelete", {"1 a 9% downloading", "1 a 完了 complete"}, true, {"a #1 ✓ (disabled)"}},
+    Progress{"CompleteEnablesDelete", {"1 a 9% downloading", "1 a 完了 complete"}, true,
+             {"a #1 ✓ (disabled)"}},
     // Item 3, above the table's last id, is not visited: it stays until the table is empty.
     Progress{"GoneRowsUpToTheLastId", {"1 a 完了 complete, 2 b 5% downloading, 3 c 完了 complete",
              "2 b 5% downloading"}, true, {"c #3 ✓ (disabled)", "b　(5%) #2 (disabled)"}},
     Progress{"EmptyTable", {"1 a 完了 complete", ""}, false, {}},
-    Progress{"RepeatedIdShowsTheFirstRecord", {"1 a 30% downloading, 1 a 0% setup"}, false, {"a　(30%) #1 (disabled)"}},
+    Progress{"RepeatedIdShowsTheFirstRecord", {"1 a 30% downloading, 1 a 0% setup"}, false,
+             {"a　(30%) #1 (disabled)"}},
     Progress{"UnreadableIdIsNotShown", {"x a 0% setup"}, false, {}}), test::ParamName());
 // clang-format on
 
@@ -246,15 +246,14 @@ TEST_P(PasteboardTextTest, ChoiceAndAnswerFollowTheTextNow) {
     EXPECT_EQ(command()->actionName(), downloadable ? "menuFunctionDownload" : "");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Texts, PasteboardTextTest,
-    ::testing::Values(Text{"Http", "http://example.com/a.mp4", true},
-                      Text{"Https", "https://example.com/a.mp4", true},
-                      Text{"AsLongAsAnyAddress", "http://a/" + std::string(65527, 'x'), true},
-                      Text{"LongerThanAnyAddress", "http://a/" + std::string(65528, 'x'), false},
-                      Text{"TwoLines", "http://a/1\nhttp://a/2", false},
-                      Text{"PlainWords", "ダウンロード", false}, Text{"NoText", {}, false}),
-    test::ParamName());
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Texts, PasteboardTextTest, ::testing::Values(
+    Text{"Http", "http://example.com/a.mp4", true}, Text{"Https", "https://example.com/a.mp4", true},
+    Text{"AsLongAsAnyAddress", "http://a/" + std::string(65527, 'x'), true},
+    Text{"LongerThanAnyAddress", "http://a/" + std::string(65528, 'x'), false},
+    Text{"TwoLines", "http://a/1\nhttp://a/2", false}, Text{"PlainWords", "ダウンロード", false},
+    Text{"NoText", {}, false}), test::ParamName());
+// clang-format on
 
 PlistValue anime(const std::string& title, PlistValue status, PlistValue lock = kFalse) {
     return PlistValue::dictionary({{"title", PlistValue::string(title)},
@@ -270,9 +269,8 @@ class AutoDownloadMenu : public ::testing::Test {
 protected:
     void SetUp() override {
         h.setUp();
-        h.platform.center.addObserver(this, notification::kUpdateDlst, [this](const PlistValue& l) {
-            h.bar->updateAutoDownloadSystemMenu(false, l, std::nullopt);
-        });
+        h.platform.center.addObserver(this, notification::kUpdateDlst,
+                                      [this](const PlistValue& l) { show(false, l); });
     }
     void TearDown() override { h.platform.center.removeObserver(this); }
     void show(bool use, std::optional<PlistValue> shown) {
@@ -307,14 +305,14 @@ TEST_F(AutoDownloadMenu, ShowsTheSystemSwitchAndATitleForEachRecord) {
 // it inside the item's own action; a locked title, on or off, is refused with an alert.
 TEST_F(AutoDownloadMenu, ChoosingSwitchesATitleUnlessItIsLocked) {
     const PlistValue one = PlistValue::integer(1);  // a lock that is no boolean locks nothing
-    const PlistValue locked[] = {anime("L", kTrue, kTrue), anime("M", kFalse, kTrue)};
-    show(false, list({anime("A", kTrue), anime("B", kFalse, one), locked[0], locked[1]}));
+    const PlistValue l = anime("L", kTrue, kTrue), m = anime("M", kFalse, kTrue);
+    show(false, list({anime("A", kTrue), anime("B", kFalse, one), l, m}));
     for (const std::size_t index : {2, 3, 4, 5}) {
         ASSERT_TRUE(h.submenu(3)->itemAtIndex(index)->perform());
     }
     EXPECT_TRUE(lists.objects() ==
-                (Posts{list({anime("A", kFalse), anime("B", kFalse, one), locked[0], locked[1]}),
-                       list({anime("A", kFalse), anime("B", kTrue, one), locked[0], locked[1]})}));
+                (Posts{list({anime("A", kFalse), anime("B", kFalse, one), l, m}),
+                       list({anime("A", kFalse), anime("B", kTrue, one), l, m})}));
     EXPECT_EQ(describe(*h.submenu(3)), (Lines{"自動ダウンロードシステムを使用する",
                                               "--- (disabled)", "A", "B ✓", "L ✓", "M"}));
     EXPECT_EQ(h.alerts(), Lines(2,
@@ -323,9 +321,9 @@ TEST_F(AutoDownloadMenu, ChoosingSwitchesATitleUnlessItIsLocked) {
 }
 
 // Open at login, with other programs' entries in the autostart folder, one of them starting a
-// program whose path is a prefix of this one's. Choosing adds an entry, which the next launch
-// sees; every entry starting a program inside this one's path counts, and each choice removes
-// one; the mark goes off with the last. What an entry holds is the autostart folder's business.
+// program whose path is a prefix of this one's. Every entry starting a program inside this one's
+// path counts, and each choice removes one; the mark goes off with the last. What an entry
+// holds is the autostart folder's business.
 TEST(StatusBarTest, OpenAtLoginAddsOrRemovesOneEntryOfThisProgram) {
     Harness h{"http://127.0.0.1:9", "/opt/Kestrova App/kestrova"};
     const fs::path dir = h.platform.files.configDirectory() / "autostart";
@@ -350,7 +348,7 @@ TEST(StatusBarTest, OpenAtLoginAddsOrRemovesOneEntryOfThisProgram) {
     const Lines added{"aaa.desktop", "kestrova.desktop", "zzz.desktop"};
     EXPECT_EQ(entries(), added);
     write("a.desktop", "\"/opt/Kestrova App/kestrova-helper\" --tray");
-    h.setUp();
+    h.setUp();  // the next launch sees them
     EXPECT_TRUE(checked());
     EXPECT_TRUE(choose());  // a.desktop goes first
     EXPECT_EQ(entries(), added);
@@ -361,11 +359,11 @@ TEST(StatusBarTest, OpenAtLoginAddsOrRemovesOneEntryOfThisProgram) {
 TEST(ReleasePageTest, ReadsTheFirstVersionLine) {
     const std::string line = "<li>バージョン：1.2.3</li>\n";
     const std::pair<std::string, std::optional<std::string>> pages[] = {
+        // clang-format off
         {"<li>バージョン：2.0 <span style=\"color: red;\">beta</span></li>", "2.0"},
-        {"\t<li>バージョン：\t1.2.3\t</li>\t\n", "1.2.3"},
-        {"<ul>\r\n<li>バージョン：1.2.3</li>\r\n</ul>\r\n", "1.2.3"},
-        {"<li>準備中</li>\n" + line + "<li>バージョン：9.9</li>\n", "1.2.3"},
-        {"<li>バージョン：</li>\n" + line, std::nullopt},
+        {"\t<li>バージョン：\t1.2.3\t</li>\t\n", "1.2.3"}, {"<ul>\r\n<li>バージョン：1.2.3</li>\r\n</ul>\r\n", "1.2.3"},
+        {"<li>準備中</li>\n" + line + "<li>バージョン：9.9</li>\n", "1.2.3"}, {"<li>バージョン：</li>\n" + line, {}},
+        // clang-format on
     };
     for (const auto& [page, version] : pages)
         EXPECT_EQ(ReleasePage::version(page), version) << page;
