@@ -1,7 +1,8 @@
-// The real program against the fixture site, in a temporary home: it removes what an earlier run
-// left unfinished, finds the new episode, races its two sources into "<title> (05).mp4" and
-// records it in its settings. Each step on its own, a title's file name, and what a later launch
-// makes of the stored lists are the lower layers' tests' business.
+// The real program against the fixture site, launched twice in a temporary home. The first run
+// removes what an earlier run left unfinished, finds the new episode, races its two sources into
+// "<title> (05).mp4" and records it; the second, given the stored lists, finds it downloaded and
+// requests nothing. Each step on its own, and how a title becomes a file name, is the lower
+// layers' tests' business.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -21,7 +22,7 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using test::FixtureSite;
 
-TEST(EndToEndTest, ClearsLeftoversThenDownloadsAndRecordsTheNewEpisode) {
+TEST(EndToEndTest, DownloadsRecordsAndThenKnowsTheEpisode) {
     const std::string title = "ヒカリノサキ", episode = title + " (05)";
     test::TempDir home;
     const fs::path folder = home.path() / "Documents" / "Kestrova";
@@ -54,6 +55,22 @@ TEST(EndToEndTest, ClearsLeftoversThenDownloadsAndRecordsTheNewEpisode) {
     for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS"}) {
         if (const char* value = std::getenv(name)) environment[name] = value;
     }
+    // Runs the program until done() holds, then quits it as the session would.
+    const auto run = [&](const std::string& output, const std::function<bool()>& done) {
+        test::ChildProcess program(KESTROVA_BINARY, {"--headless"}, environment,
+                                   home.path() / output);
+        EXPECT_TRUE(program.started());
+        EXPECT_TRUE(test::waitUntil(done, 60s));
+        program.signal(SIGTERM);
+        EXPECT_EQ(program.waitForExit(20s), 0);
+    };
+    // How often the activity log holds message as a line of its own.
+    const auto logged = [&](const std::string& message) {
+        std::ifstream log(folder / "activity.log");
+        int count = 0;
+        for (std::string line; std::getline(log, line);) count += line.ends_with("] " + message);
+        return count;
+    };
     const auto files = [&] {
         std::vector<std::string> names;
         for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename());
@@ -69,14 +86,15 @@ TEST(EndToEndTest, ClearsLeftoversThenDownloadsAndRecordsTheNewEpisode) {
         return record ? *record : PlistValue();
     };
 
-    test::ChildProcess program(KESTROVA_BINARY, {"--headless"}, environment, home.path() / "out");
-    EXPECT_TRUE(program.started());
-    EXPECT_TRUE(
-        test::waitUntil([&] { return files().size() == 2 && episodeRecord() == recorded; }, 60s));
-    program.signal(SIGTERM);  // as the session would
-    EXPECT_EQ(program.waitForExit(20s), 0);
+    run("first.out", [&] { return files().size() == 2 && episodeRecord() == recorded; });
     ASSERT_EQ(files(), (std::vector<std::string>{"activity.log", episode + ".mp4"}));
     EXPECT_EQ(fs::file_size(folder / (episode + ".mp4")), kVideoBytes);
+
+    const std::string p = "AutoDownloadSystem -> ";
+    run("second.out", [&] { return logged(p + "Already Downloaded: " + episode) == 1; });
+    EXPECT_EQ(logged("Application Launched."), 2);
+    EXPECT_EQ(logged(p + "Update Anime List."), 1);  // the list was unchanged the second time
+    EXPECT_EQ(logged(p + "Start AutoDownload: " + episode), 1);
 }
 
 }  // namespace
