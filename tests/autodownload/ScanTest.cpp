@@ -1,7 +1,9 @@
-// Whole scans against the fixture site on loopback: every log line in order, and the posts. What
-// the pages say is the page tables' business; here, what a scan makes of it.
+// The auto-download system: its records, the merge of a fetched list with the stored one, the
+// episode record, and whole scans against the fixture site on loopback, every log line in order
+// and the posts. What the pages say is the page tables' business; here, what a scan makes of it.
 #include <gtest/gtest.h>
 
+#include "autodownload/AnimeRecord.h"
 #include "autodownload/AutoDownloadSystem.h"
 #include "download/NotificationRecorder.h"
 #include "fixtures/FixtureSite.h"
@@ -13,11 +15,92 @@ namespace {
 
 using test::FixtureSite;
 using Lines = std::vector<std::string>;
+const PlistValue kTrue = PlistValue::boolean(true), kFalse = PlistValue::boolean(false);
 
-PlistValue anime(const std::string& title, std::vector<std::string> keywords,
-                 std::optional<bool> status = true) {
-    return FixtureSite::animeRecord(title, std::move(keywords), status);
+PlistValue anime(const std::string& title, std::vector<std::string> keywords = {},
+                 std::optional<bool> status = true, std::int64_t time = 1) {
+    if (keywords.empty()) keywords.push_back(title);
+    return FixtureSite::animeRecord(title, std::move(keywords), status, time);
 }
+// The record with one entry set.
+PlistValue with(PlistValue record, const std::string& key, PlistValue value) {
+    record.asDictionary()->insert_or_assign(key, std::move(value));
+    return record;
+}
+PlistValue list(const std::vector<PlistValue>& records) { return PlistValue::array(records); }
+// Flags of "t" (true) and "f" (false).
+PlistValue flags(const std::string& marks) {
+    PlistValue::Array items;
+    for (const char m : marks) items.push_back(PlistValue::boolean(m == 't'));
+    return PlistValue::array(std::move(items));
+}
+
+TEST(AnimeRecordTest, SaysWhyARecordCannotBeUsed) {
+    const PlistValue foo = anime("Foo");
+    const std::tuple<const char*, PlistValue, std::optional<std::string>> rows[] = {
+        // clang-format off
+        {"Usable", foo, {}},
+        {"WithoutKeyword", PlistValue::dictionary({{"title", PlistValue::string("Foo")}}), {}},
+        {"NotADictionary", list({}), "not a dictionary"},
+        {"WithoutTitle", PlistValue::dictionary(), "no \"title\" text"},
+        {"TitleNotText", with(foo, "title", kTrue), "no \"title\" text"},
+        {"KeywordNotAList", with(foo, "keyword", kTrue), "\"keyword\" is not a list (Foo)"},
+        {"KeywordHoldsNoText", with(foo, "keyword", list({kTrue})), "\"keyword\" holds something other than text (Foo)"},
+        {"CarriesURL", with(foo, "URL", kTrue), "carries \"URL\" or \"file\" (Foo)"},
+        {"CarriesFile", with(anime("F\n"), "file", kTrue), "carries \"URL\" or \"file\" (F\\n)"},
+        // clang-format on
+    };
+    for (const auto& [name, row, problem] : rows)
+        EXPECT_EQ(AnimeRecord::problem(row), problem) << name;
+}
+
+// The server's records in its order, each with the status of the first stored record of its
+// title: a stored record without one removes it.
+TEST(DownloadListTest, MergeKeepsTheUsersStatusAndTheServersEverythingElse) {
+    const PlistValue fetched = list({anime("Bar"), anime("Foo", {}, true, 30)});
+    EXPECT_EQ(AutoDownloadSystem::mergeList(fetched, std::nullopt), fetched);
+    const PlistValue zero = PlistValue::integer(0);
+    const std::tuple<const char*, PlistValue, PlistValue> rows[] = {
+        // clang-format off
+        {"StoredStatusWins", list({PlistValue::string("Foo"), anime("Old"), anime("Foo", {}, false)}),
+         list({anime("Bar"), anime("Foo", {}, false, 30)})},
+        {"StoredWithoutStatus", list({anime("Foo", {}, {})}), list({anime("Bar"), anime("Foo", {}, {}, 30)})},
+        {"FirstStoredRecord", list({with(anime("Foo"), "status", zero), anime("Foo", {}, false)}),
+         list({anime("Bar"), with(anime("Foo", {}, true, 30), "status", zero)})},
+        // clang-format on
+    };
+    for (const auto& [name, stored, merged] : rows) {
+        EXPECT_TRUE(AutoDownloadSystem::mergeList(fetched, stored) == merged) << name;
+    }
+}
+
+// "<title> (NN)" marks episode NN of the title; a name without " (" or a number outside 0 to
+// 9999 is logged and changes nothing.
+TEST(DownloadListTest, EpisodeRecordMarksTheEpisodeOrRefusesTheName) {
+    const PlistValue none = PlistValue::dictionary(),
+                     fifth = PlistValue::dictionary({{"Foo", flags("ffffft")}});
+    const std::tuple<const char*, PlistValue, std::string> rows[] = {
+        // clang-format off
+        {"Foo (05)", none, "ffffft"}, {"Foo (03)", fifth, "ffftft"}, {"Foo (06)", fifth, "ffffftt"},
+        {"Foo (TV) (00)", none, "t"}, {"Foo (02)", PlistValue::dictionary({{"Foo", PlistValue::string("x")}}), "fft"},
+        {"Foo (9999)", none, std::string(9999, 'f') + "t"},
+        {"Foo (-1)", fifth, ""}, {"Foo (10000)", fifth, ""}, {"Foo 05", fifth, ""},
+        // clang-format on
+    };
+    for (const auto& [file, before, after] : rows) {
+        test::TestPlatform platform;
+        PlistValue expected = before;
+        if (!after.empty()) expected.asDictionary()->insert_or_assign("Foo", flags(after));
+        EXPECT_TRUE(
+            AutoDownloadSystem(platform.services, false).eplstManager(file, before, list({})) ==
+            expected)
+            << file;
+        const std::string failed =
+            std::string("AutoDownloadSystem -> Failed to Record Episode: ") + file;
+        EXPECT_EQ(platform.log.contains(failed), after.empty()) << file;
+    }
+}
+
 const char* const kNotAList = "<plist version=\"1.0\"><dict/></plist>";
 
 // A system whose platform points at the fixture site.
@@ -50,12 +133,12 @@ struct ScanRun {
 // later of its two blocks, is already downloaded.
 TEST(ScanTest, NormalRoadLogsEveryStepInOrder) {
     ScanRun run;
-    PlistValue reStart = anime("Re/Start", {"Baz", "", "Re/Start", "Foo"}, {});
-    reStart.asDictionary()->emplace("status", PlistValue::integer(0));
-    const PlistValue served =
-        PlistValue::array({anime("Off", {"Off"}), reStart, anime("Foo", {"Foo"}, {})});
+    const PlistValue served = list({anime("Off"),
+                                    with(anime("Re/Start", {"Baz", "", "Re/Start", "Foo"}, {}),
+                                         "status", PlistValue::integer(0)),
+                                    anime("Foo", {}, {})});
     PlistValue merged = served;
-    (*merged.asArray())[0].asDictionary()->insert_or_assign("status", PlistValue::boolean(false));
+    (*merged.asArray())[0].asDictionary()->insert_or_assign("status", kFalse);
     run.site.setDownloadList(served);
     run.site.setTopPage(FixtureSite::topPage(
         {FixtureSite::titleBlock("w/foo4", "Foo 第4話 HD"),
@@ -65,12 +148,10 @@ TEST(ScanTest, NormalRoadLogsEveryStepInOrder) {
     run.site.setPage("w/re1",
                      FixtureSite::episodePage("Re/Start 第1話 HD", v + "1", {v + "2", v + "3"}));
     run.site.setPage("w/foo5", FixtureSite::episodePage("Foo 第5話 HD", v + "4", {}));
-    PlistValue::Array fooFlags(6, PlistValue::boolean(false));
-    fooFlags[5] = PlistValue::boolean(true);
 
     EXPECT_EQ(
-        run.scan(PlistValue::array({anime("Off", {"Off"}, false)}),
-                 PlistValue::dictionary({{"Foo", PlistValue::array(fooFlags)}})),
+        run.scan(list({anime("Off", {}, false)}),
+                 PlistValue::dictionary({{"Foo", flags("ffffft")}})),
         (Lines{"Update Anime List.", "Start Analyze.", "Get HTML: Top Page.",
                "Search Keyword: Baz in Re/Start", "Not Found: Baz in Re/Start",
                "Search Keyword:  in Re/Start", "Not Found:  in Re/Start",
@@ -94,58 +175,52 @@ TEST(ScanTest, EpisodeFailuresAreLoggedAndTheScanGoesOn) {
     const auto page = [](const std::string& title) {
         return FixtureSite::episodePage(title, "http://v/5", {});
     };
+    const std::string f =
+        "<title>F 第5話 HD - ひまわり動画</title>\nvar display_movie_url = 'http://v/%FF';\n"
+        "var display_movie_url = 'file:///etc/passwd';\n"
+        "var ary_spare_sources = [\"http://m/%C3\",\"http://m/5.mp4\"]\n";
+    const std::string n("N\0", 2);
     // A title (and its keyword), the path its block links to, the page there, what is logged.
     const std::tuple<std::string, std::string, std::optional<std::string>, Lines> records[] = {
+        // clang-format off
         {"A", "w/a", {}, {"Failed to Get Page: A"}},
         {"B", "w/b", "<title>B 第5話 HD</title>\n", {"Get Error in _htmlArray: B"}},
         {"C", "w/c", "<html>\n<body>\n</body>\n", {"Failed to Analyze Page: C"}},
         {"D", "w/d", page("D 第5話"), {"Get Page: D 第5話"}},
-        {"E",
-         "w/e",
-         page("E HD 第10000話"),
-         {"Get Page: E HD 第10000話", "Failed to Get Episode."}},
-        {"F",
-         "w/f",
-         "<title>F 第5話 HD - ひまわり動画</title>\nvar display_movie_url = 'http://v/%FF';\n"
-         "var display_movie_url = 'file:///etc/passwd';\n"
-         "var ary_spare_sources = [\"http://m/%C3\",\"http://m/5.mp4\"]\n",
-         {"Get Page: F 第5話 HD", "HD Movie Detected: F (05)",
-          "Skipped Movie URL: unreadable display_movie_url in F (05)",
-          "Skipped Movie URL: unreadable spare source in F (05)",
-          "Skipped Movie URL: not http or https in F (05)", "Start AutoDownload: F (05)"}},
+        {"E", "w/e", page("E HD 第10000話"), {"Get Page: E HD 第10000話", "Failed to Get Episode."}},
+        {"F", "w/f", f, {"Get Page: F 第5話 HD", "HD Movie Detected: F (05)",
+                         "Skipped Movie URL: unreadable display_movie_url in F (05)",
+                         "Skipped Movie URL: unreadable spare source in F (05)",
+                         "Skipped Movie URL: not http or https in F (05)", "Start AutoDownload: F (05)"}},
         // A link holding a space is no address: it is not fetched.
         {"G", "w/g h", page("G 第5話 HD"), {"Failed to Get Page: G"}},
-        {std::string("N\0", 2),
-         "w/n",
-         page("N 第5話 HD"),
-         {"Skipped Anime: its title cannot name a file: N\\x00"}},
+        {n, "w/n", page("N 第5話 HD"), {"Skipped Anime: its title cannot name a file: N\\x00"}},
+        // clang-format on
     };
-    PlistValue::Array list{PlistValue::string("junk")};
+    PlistValue::Array scanned{PlistValue::string("junk")};
     std::vector<std::string> blocks;
     Lines expected{"Rejected dlst.plist: not a list.", "Failed to Update Anime List.",
                    "Start Analyze.", "Get HTML: Top Page.",
                    "Skipped Invalid Record: record 0 not a dictionary."};
     for (const auto& [title, link, html, logged] : records) {
-        list.push_back(anime(title, {title}));
+        scanned.push_back(anime(title));
         blocks.push_back(FixtureSite::titleBlock(link, title));
         if (html) run.site.setPage(link, *html);
-        const std::string shown = title == std::string("N\0", 2) ? "N\\x00" : title;  // as logged
+        const std::string shown = title == n ? "N\\x00" : title;  // as logged
         expected.push_back("Search Keyword: " + shown + " in " + shown);
         expected.push_back("Match Keyword: " + shown + " in " + shown);
         expected.insert(expected.end(), logged.begin(), logged.end());
     }
     expected.push_back("Terminate Analyze.");
     run.site.setTopPage(FixtureSite::topPage(blocks, {}));
-    EXPECT_EQ(run.scan(PlistValue::array(list)), expected);
+    EXPECT_EQ(run.scan(PlistValue::array(scanned)), expected);
     EXPECT_EQ(run.requests.strings("URL"), Lines{"http://m/5.mp4"});
 }
 
 // Scans that end early, each with its reason. Unless another is given, the server serves the
 // list handed in, [Foo], so the refresh says nothing.
 TEST(ScanTest, EndsEarlyWithTheReason) {
-    const PlistValue foo = PlistValue::array({anime("Foo", {"Foo"})});
-    const std::optional<PlistValue> none;
-    const PlistValue noEpisodes = PlistValue::dictionary();
+    const PlistValue foo = list({anime("Foo")}), none = PlistValue::dictionary();
     const struct {
         const char* name;
         std::optional<PlistValue> list, episodes;
@@ -153,17 +228,14 @@ TEST(ScanTest, EndsEarlyWithTheReason) {
         bool enabled;
         std::string lines;
     } rows[] = {
-        {"NoList", none, noEpisodes, nullptr, "", true,
-         "Failed to Update Anime List.|Start Analyze.|Failed to Get AutoDownloadList."},
-        {"NoEpisodeList", foo, none, nullptr, "", true,
-         "Start Analyze.|Failed to Get EpisodeList."},
+        // clang-format off
+        {"NoList", {}, none, nullptr, "", true, "Failed to Update Anime List.|Start Analyze.|Failed to Get AutoDownloadList."},
+        {"NoEpisodeList", foo, {}, nullptr, "", true, "Start Analyze.|Failed to Get EpisodeList."},
         // Switched off, a scan only refreshes the list.
-        {"SwitchedOff", foo, noEpisodes, kNotAList, "", false,
-         "Rejected dlst.plist: not a list.|Failed to Update Anime List."},
-        {"TopPageNotText", foo, noEpisodes, nullptr, "caf\xe9", true,
-         "Start Analyze.|Failed to Get HTML: Top Page."},
-        {"NoRanking", foo, noEpisodes, nullptr, "<p/>", true,
-         "Start Analyze.|Get HTML: Top Page.|Error in HTML: Top Page."},
+        {"SwitchedOff", foo, none, kNotAList, "", false, "Rejected dlst.plist: not a list.|Failed to Update Anime List."},
+        {"TopPageNotText", foo, none, nullptr, "caf\xe9", true, "Start Analyze.|Failed to Get HTML: Top Page."},
+        {"NoRanking", foo, none, nullptr, "<p/>", true, "Start Analyze.|Get HTML: Top Page.|Error in HTML: Top Page."},
+        // clang-format on
     };
     for (const auto& row : rows) {
         ScanRun run;

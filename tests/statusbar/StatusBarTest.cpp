@@ -23,6 +23,7 @@ namespace fs = std::filesystem;
 using Lines = std::vector<std::string>;
 using Posts = std::vector<PlistValue>;
 const PlistValue kTrue = PlistValue::boolean(true), kFalse = PlistValue::boolean(false);
+const std::string kDelete = "ダウンロードが完了した項目を削除";
 
 // One line per item: its title ("---" for a separator), then " #tag" when tagged, " ✓" when
 // checked, " ⌘key" with a key equivalent and " (disabled)" when it cannot be chosen.
@@ -80,10 +81,8 @@ Lines mainMenu(const Lines& downloads = {}, bool deleteEnabled = false) {
     Lines lines{"ペーストボードからダウンロード (disabled)"};
     if (!downloads.empty()) lines.push_back("--- (disabled)");
     lines.insert(lines.end(), downloads.begin(), downloads.end());
-    lines.push_back("--- (disabled)");
-    lines.push_back(deleteEnabled ? "ダウンロードが完了した項目を削除"
-                                  : "ダウンロードが完了した項目を削除 (disabled)");
-    lines.insert(lines.end(), {"自動ダウンロードシステム", "設定\u2026 ⌘,", "Kestrovaを終了 ⌘q"});
+    lines.insert(lines.end(), {"--- (disabled)", kDelete + (deleteEnabled ? "" : " (disabled)"),
+                               "自動ダウンロードシステム", "設定\u2026 ⌘,", "Kestrovaを終了 ⌘q"});
     return lines;
 }
 
@@ -94,14 +93,10 @@ TEST(StatusBarTest, BuildsTheFixedMenuWhoseSwitchesPostAndLeavesNoLiveCommandBeh
     h.setUp(true);
     ASSERT_EQ(h.platform.statusBar.items().size(), 1u);
     const auto item = h.platform.statusBar.items()[0];
-    EXPECT_EQ(item->title(), "\u2B07");
-    EXPECT_TRUE(item->highlightMode());
+    EXPECT_TRUE(item->title() == "\u2B07" && item->highlightMode());
     const auto menu = h.menu();
-    EXPECT_EQ(menu->title(), "SystemStatusBarMenu");
     EXPECT_EQ(describe(*menu), mainMenu());
-    EXPECT_EQ(h.submenu(3)->title(), "SubMenuAutoDownloadSystem");
     EXPECT_EQ(describe(*h.submenu(3)), Lines());
-    EXPECT_EQ(h.submenu(4)->title(), "SubMenuSettings");
     EXPECT_EQ(describe(*h.submenu(4)),
               (Lines{"ログイン時に開く", "ログを保存する ✓", "デバッグログを出力する",
                      "アップデートを確認\u2026"}));
@@ -155,56 +150,40 @@ struct Progress {
 };
 class DownloadProgressTest : public ::testing::TestWithParam<Progress> {};
 
-TEST_P(DownloadProgressTest, MenuFollowsTheTable) {
+// The same table again changes nothing, nor does the delete command: it only asks for the
+// deletion.
+TEST_P(DownloadProgressTest, MenuFollowsTheTableAndOnlyItsChanges) {
+    const auto& [name, tables, deleteEnabled, downloads] = GetParam();
     Harness h;
     h.setUp();
-    for (const std::string& pass : GetParam().tables) h.bar->setDownloadStatus(table(pass));
-    EXPECT_EQ(describe(*h.menu()), mainMenu(GetParam().downloads, GetParam().deleteEnabled));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Passes, DownloadProgressTest,
-    ::testing::Values(
-        Progress{"FirstRecord", {"1 a 0% setup"}, false, {"a　(0%) #1 (disabled)"}},
-        Progress{"NewestOnTopInIdOrder",
-                 {"1 a 0% setup", "1 a 3% downloading, 3 c 0% setup, 4 d 0% setup"},
-                 false,
-                 {"d　(0%) #4 (disabled)", "c　(0%) #3 (disabled)", "a　(3%) #1 (disabled)"}},
-        Progress{"CompleteEnablesDelete",
-                 {"1 a 9% downloading", "1 a 完了 complete"},
-                 true,
-                 {"a #1 ✓ (disabled)"}},
-        // Item 3, above the table's last id, is not visited: it stays until the table is empty.
-        Progress{"GoneRowsUpToTheLastId",
-                 {"1 a 完了 complete, 2 b 5% downloading, 3 c 完了 complete", "2 b 5% downloading"},
-                 true,
-                 {"c #3 ✓ (disabled)", "b　(5%) #2 (disabled)"}},
-        Progress{"EmptyTable", {"1 a 完了 complete", ""}, false, {}},
-        Progress{"RepeatedIdShowsTheFirstRecord",
-                 {"1 a 30% downloading, 1 a 0% setup"},
-                 false,
-                 {"a　(30%) #1 (disabled)"}},
-        Progress{"UnreadableIdIsNotShown", {"x a 0% setup"}, false, {}}),
-    test::ParamName());
-
-// The menu changes only when the table does; the delete command only asks for the deletion.
-TEST(StatusBarTest, UnchangedTableAndDeleteCommandChangeNothing) {
-    Harness h;
-    h.setUp();
-    const auto records = table("1 a 完了 complete, 2 b エラー error, 3 c 7% downloading");
-    h.bar->setDownloadStatus(records);
-    EXPECT_GT(h.changes, 0);
-    h.changes = 0;
-    h.bar->setDownloadStatus(records);
     test::NotificationRecorder deletes(h.platform.center, notification::kDeleteCompletedItem);
-    ASSERT_TRUE(h.menu()->itemWithTitle("ダウンロードが完了した項目を削除")->perform());
-    EXPECT_TRUE(deletes.objects() == Posts{PlistValue()});
-    EXPECT_EQ(h.changes, 0);
-    h.bar->setDownloadStatus({});
+    for (const std::string& pass : tables) h.bar->setDownloadStatus(table(pass));
+    EXPECT_EQ(describe(*h.menu()), mainMenu(downloads, deleteEnabled));
+    EXPECT_EQ(h.changes > 0, tables.size() > 1 || !downloads.empty());
     h.changes = 0;
-    h.bar->setDownloadStatus({});
+    h.bar->setDownloadStatus(table(tables.back()));
+    if (deleteEnabled) {
+        ASSERT_TRUE(h.menu()->itemWithTitle(kDelete)->perform());
+    }
     EXPECT_EQ(h.changes, 0);
+    EXPECT_EQ(deletes.objects().size(), deleteEnabled ? 1u : 0u);
 }
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Passes, DownloadProgressTest, ::testing::Values(
+    Progress{"FirstRecord", {"1 a 0% setup"}, false, {"a　(0%) #1 (disabled)"}},
+    Progress{"NewestOnTopInIdOrder", {"1 a 0% setup", "1 a 3% downloading, 3 c 0% setup, 4 d 0% setup"},
+             false, {"d　(0%) #4 (disabled)", "c　(0%) #3 (disabled)", "a　(3%) #1 (disabled)"}},
+    Progress{"CompleteEnablesDelete", {"1 a 9% downloading", "1 a 完了 complete"}, true,
+             {"a #1 ✓ (disabled)"}},
+    // Item 3, above the table's last id, is not visited: it stays until the table is empty.
+    Progress{"GoneRowsUpToTheLastId", {"1 a 完了 complete, 2 b 5% downloading, 3 c 完了 complete",
+             "2 b 5% downloading"}, true, {"c #3 ✓ (disabled)", "b　(5%) #2 (disabled)"}},
+    Progress{"EmptyTable", {"1 a 完了 complete", ""}, false, {}},
+    Progress{"RepeatedIdShowsTheFirstRecord", {"1 a 30% downloading, 1 a 0% setup"}, false,
+             {"a　(30%) #1 (disabled)"}},
+    Progress{"UnreadableIdIsNotShown", {"x a 0% setup"}, false, {}}), test::ParamName());
+// clang-format on
 
 // A launch's status bar and clipboard watcher, with their posts recorded.
 class PasteboardCommand : public ::testing::Test {
@@ -267,15 +246,14 @@ TEST_P(PasteboardTextTest, ChoiceAndAnswerFollowTheTextNow) {
     EXPECT_EQ(command()->actionName(), downloadable ? "menuFunctionDownload" : "");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Texts, PasteboardTextTest,
-    ::testing::Values(Text{"Http", "http://example.com/a.mp4", true},
-                      Text{"Https", "https://example.com/a.mp4", true},
-                      Text{"AsLongAsAnyAddress", "http://a/" + std::string(65527, 'x'), true},
-                      Text{"LongerThanAnyAddress", "http://a/" + std::string(65528, 'x'), false},
-                      Text{"TwoLines", "http://a/1\nhttp://a/2", false},
-                      Text{"PlainWords", "ダウンロード", false}, Text{"NoText", {}, false}),
-    test::ParamName());
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Texts, PasteboardTextTest, ::testing::Values(
+    Text{"Http", "http://example.com/a.mp4", true}, Text{"Https", "https://example.com/a.mp4", true},
+    Text{"AsLongAsAnyAddress", "http://a/" + std::string(65527, 'x'), true},
+    Text{"LongerThanAnyAddress", "http://a/" + std::string(65528, 'x'), false},
+    Text{"TwoLines", "http://a/1\nhttp://a/2", false}, Text{"PlainWords", "ダウンロード", false},
+    Text{"NoText", {}, false}), test::ParamName());
+// clang-format on
 
 PlistValue anime(const std::string& title, PlistValue status, PlistValue lock = kFalse) {
     return PlistValue::dictionary({{"title", PlistValue::string(title)},
@@ -291,9 +269,8 @@ class AutoDownloadMenu : public ::testing::Test {
 protected:
     void SetUp() override {
         h.setUp();
-        h.platform.center.addObserver(this, notification::kUpdateDlst, [this](const PlistValue& l) {
-            h.bar->updateAutoDownloadSystemMenu(false, l, std::nullopt);
-        });
+        h.platform.center.addObserver(this, notification::kUpdateDlst,
+                                      [this](const PlistValue& l) { show(false, l); });
     }
     void TearDown() override { h.platform.center.removeObserver(this); }
     void show(bool use, std::optional<PlistValue> shown) {
@@ -328,15 +305,14 @@ TEST_F(AutoDownloadMenu, ShowsTheSystemSwitchAndATitleForEachRecord) {
 // it inside the item's own action; a locked title, on or off, is refused with an alert.
 TEST_F(AutoDownloadMenu, ChoosingSwitchesATitleUnlessItIsLocked) {
     const PlistValue one = PlistValue::integer(1);  // a lock that is no boolean locks nothing
-    show(false, list({anime("A", kTrue), anime("B", kFalse, one), anime("L", kTrue, kTrue),
-                      anime("M", kFalse, kTrue)}));
+    const PlistValue l = anime("L", kTrue, kTrue), m = anime("M", kFalse, kTrue);
+    show(false, list({anime("A", kTrue), anime("B", kFalse, one), l, m}));
     for (const std::size_t index : {2, 3, 4, 5}) {
         ASSERT_TRUE(h.submenu(3)->itemAtIndex(index)->perform());
     }
-    const PlistValue locked[] = {anime("L", kTrue, kTrue), anime("M", kFalse, kTrue)};
     EXPECT_TRUE(lists.objects() ==
-                (Posts{list({anime("A", kFalse), anime("B", kFalse, one), locked[0], locked[1]}),
-                       list({anime("A", kFalse), anime("B", kTrue, one), locked[0], locked[1]})}));
+                (Posts{list({anime("A", kFalse), anime("B", kFalse, one), l, m}),
+                       list({anime("A", kFalse), anime("B", kTrue, one), l, m})}));
     EXPECT_EQ(describe(*h.submenu(3)), (Lines{"自動ダウンロードシステムを使用する",
                                               "--- (disabled)", "A", "B ✓", "L ✓", "M"}));
     EXPECT_EQ(h.alerts(), Lines(2,
@@ -345,67 +321,49 @@ TEST_F(AutoDownloadMenu, ChoosingSwitchesATitleUnlessItIsLocked) {
 }
 
 // Open at login, with other programs' entries in the autostart folder, one of them starting a
-// program whose path is a prefix of this one's.
-class LoginItem : public ::testing::Test {
-protected:
-    LoginItem() {
-        fs::create_directories(dir);
-        write("aaa.desktop", "/usr/bin/editor --daemon");
-        write("zzz.desktop", "\"/opt/Kestrova App/kestrov\"");
-    }
-    void write(const std::string& name, const std::string& exec) const {
-        std::ofstream(dir / name) << "[Desktop Entry]\nType=Application\nName=X\nExec=" + exec +
-                                         "\n";
-    }
-    // Each entry of the folder as "name: text", in name order.
-    Lines entries() const {
-        Lines out;
-        for (const auto& e : fs::directory_iterator(dir)) {
-            std::ifstream in(e.path());
-            out.push_back(e.path().filename().string() + ": " +
-                          std::string(std::istreambuf_iterator<char>(in), {}));
-        }
-        std::sort(out.begin(), out.end());
-        return out;
-    }
-    std::shared_ptr<MenuItem> openAtLogin() const { return h.submenu(4)->itemAtIndex(0); }
-
+// program whose path is a prefix of this one's. Every entry starting a program inside this one's
+// path counts, and each choice removes one; the mark goes off with the last. What an entry
+// holds is the autostart folder's business.
+TEST(StatusBarTest, OpenAtLoginAddsOrRemovesOneEntryOfThisProgram) {
     Harness h{"http://127.0.0.1:9", "/opt/Kestrova App/kestrova"};
     const fs::path dir = h.platform.files.configDirectory() / "autostart";
-};
-
-// Choosing adds an entry, which the next launch sees. Every entry starting a program inside this
-// one's path counts, and each choice removes one; the mark goes off with the last.
-TEST_F(LoginItem, ChoosingAddsOrRemovesOneEntryOfThisProgram) {
-    const Lines foreign = entries();
+    const auto write = [&](const std::string& name, const std::string& exec) {
+        std::ofstream(dir / name) << "[Desktop Entry]\nType=Application\nName=X\nExec=" + exec +
+                                         "\n";
+    };
+    const auto entries = [&] {
+        Lines names;
+        for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename());
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    const auto checked = [&] { return h.submenu(4)->itemAtIndex(0)->state() == MenuItem::kOn; };
+    const auto choose = [&] { return h.submenu(4)->itemAtIndex(0)->perform() && checked(); };
+    fs::create_directories(dir);
+    write("aaa.desktop", "/usr/bin/editor --daemon");
+    write("zzz.desktop", "\"/opt/Kestrova App/kestrov\"");
     h.setUp();
-    EXPECT_EQ(openAtLogin()->state(), MenuItem::kOff);
-    ASSERT_TRUE(openAtLogin()->perform());
-    EXPECT_EQ(openAtLogin()->state(), MenuItem::kOn);
-    const Lines added = entries();
-    EXPECT_EQ(added, (Lines{foreign[0],
-                            "kestrova.desktop: [Desktop Entry]\nType=Application\n"
-                            "Name=Kestrova\nExec=\"/opt/Kestrova App/kestrova\"\n",
-                            foreign[1]}));
-    write("a.desktop", "\"/opt/Kestrova App/kestrova-helper\" --tray");
-    h.setUp();
-    EXPECT_EQ(openAtLogin()->state(), MenuItem::kOn);
-    ASSERT_TRUE(openAtLogin()->perform());  // a.desktop goes first
-    EXPECT_EQ(openAtLogin()->state(), MenuItem::kOn);
+    EXPECT_FALSE(checked());
+    EXPECT_TRUE(choose());
+    const Lines added{"aaa.desktop", "kestrova.desktop", "zzz.desktop"};
     EXPECT_EQ(entries(), added);
-    ASSERT_TRUE(openAtLogin()->perform());
-    EXPECT_EQ(openAtLogin()->state(), MenuItem::kOff);
-    EXPECT_EQ(entries(), foreign);
+    write("a.desktop", "\"/opt/Kestrova App/kestrova-helper\" --tray");
+    h.setUp();  // the next launch sees them
+    EXPECT_TRUE(checked());
+    EXPECT_TRUE(choose());  // a.desktop goes first
+    EXPECT_EQ(entries(), added);
+    EXPECT_FALSE(choose());
+    EXPECT_EQ(entries(), (Lines{"aaa.desktop", "zzz.desktop"}));
 }
 
 TEST(ReleasePageTest, ReadsTheFirstVersionLine) {
     const std::string line = "<li>バージョン：1.2.3</li>\n";
     const std::pair<std::string, std::optional<std::string>> pages[] = {
+        // clang-format off
         {"<li>バージョン：2.0 <span style=\"color: red;\">beta</span></li>", "2.0"},
-        {"\t<li>バージョン：\t1.2.3\t</li>\t\n", "1.2.3"},
-        {"<ul>\r\n<li>バージョン：1.2.3</li>\r\n</ul>\r\n", "1.2.3"},
-        {"<li>準備中</li>\n" + line + "<li>バージョン：9.9</li>\n", "1.2.3"},
-        {"<li>バージョン：</li>\n" + line, std::nullopt},
+        {"\t<li>バージョン：\t1.2.3\t</li>\t\n", "1.2.3"}, {"<ul>\r\n<li>バージョン：1.2.3</li>\r\n</ul>\r\n", "1.2.3"},
+        {"<li>準備中</li>\n" + line + "<li>バージョン：9.9</li>\n", "1.2.3"}, {"<li>バージョン：</li>\n" + line, {}},
+        // clang-format on
     };
     for (const auto& [page, version] : pages)
         EXPECT_EQ(ReleasePage::version(page), version) << page;
@@ -417,17 +375,17 @@ TEST(StatusBarTest, UpdateCheckAlertsAndOpensTheReleasePageOnlyOnYes) {
     test::LoopbackServer server;
     Harness h(server.baseURL());
     h.setUp();
-    const auto check = [&](const std::string& version, int status, int answer) {
+    const std::tuple<std::string, int, int> checks[] = {{"2.0", 200, Alert::kDefaultReturn},
+                                                        {"1.0", 200, Alert::kAlternateReturn},
+                                                        {"1.2.3", 200, Alert::kDefaultReturn},
+                                                        {"", 200, Alert::kDefaultReturn},
+                                                        {"2.0", 404, Alert::kDefaultReturn}};
+    for (const auto& [version, status, answer] : checks) {
         server.reply("/file/Kestrova/",
                      {.status = status, .body = "<li>バージョン：" + version + "</li>"});
         h.platform.alerts.answerNext(answer);
         ASSERT_TRUE(h.submenu(4)->itemAtIndex(3)->perform());
-    };
-    check("2.0", 200, Alert::kDefaultReturn);
-    check("1.0", 200, Alert::kAlternateReturn);
-    check("1.2.3", 200, Alert::kDefaultReturn);
-    check("", 200, Alert::kDefaultReturn);
-    check("2.0", 404, Alert::kDefaultReturn);
+    }
     const std::string offer =
         ") が見つかりました。\nダウンロードページを開きますか？ [はい|いいえ|]";
     const std::string failed = "Kestrova: アップデートの確認に失敗しました。 [OK||]";

@@ -1,13 +1,12 @@
-// Page and list fetches against a loopback server that misbehaves on request: error statuses,
-// oversized and stalled bodies, bytes that are not UTF-8, addresses and redirects that are not
-// http(s), and a quit from another thread.
+// Page fetches against a loopback server that misbehaves on request: error statuses, oversized
+// and stalled bodies, bytes that are not UTF-8, addresses and redirects that are not http(s), and
+// a quit from another thread. The list fetch's refusals show in the scan tests.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <thread>
 
 #include "platform/net/PageFetch.h"
-#include "platform/plist/PlistIO.h"
 #include "platform/runtime/Cancellation.h"
 #include "support/LoopbackServer.h"
 #include "support/Wait.h"
@@ -21,6 +20,7 @@ using Reply = Server::Reply;
 
 TEST(PageFetchTest, GivesTheWholeUtf8BodyOfASuccessfulHttpFetchOrNothing) {
     const std::string page = "<title>ソラノカナタ 第5話</title>\n", a1000(1000, 'a');
+    const Reply toFile{.status = 302, .headers = {{"Location", "file:///etc/hostname"}}};
     const std::tuple<const char*, std::string, Reply, std::optional<std::string>> rows[] = {
         {"Page", "", {.body = page}, page},
         {"RedirectWithinHttp", "", {.status = 302, .headers = {{"Location", "/page"}}}, page},
@@ -33,23 +33,16 @@ TEST(PageFetchTest, GivesTheWholeUtf8BodyOfASuccessfulHttpFetchOrNothing) {
          "",
          {.body = a1000 + "a", .delivery = Server::Delivery::Chunked},
          {}},
-        {"RedirectToAFile",
-         "",
-         {.status = 302, .headers = {{"Location", "file:///etc/hostname"}}},
-         {}},
+        {"RedirectToAFile", "", toFile, {}},
         {"FileScheme", "file:///etc/hostname", {}, {}},
     };
     Cancellation cancel;
-    PageFetch::Limits limits;
-    limits.maxBytes = 1000;
     for (const auto& [name, address, reply, text] : rows) {
         Server server;
         server.reply("/page", {.body = page});
         server.reply("/x", reply);
-        EXPECT_EQ(
-            PageFetch::fetchText(address.empty() ? server.url("/x") : address, cancel, limits),
-            text)
-            << name;
+        const std::string url = address.empty() ? server.url("/x") : address;
+        EXPECT_EQ(PageFetch::fetchText(url, cancel, {.maxBytes = 1000}), text) << name;
     }
 }
 
@@ -59,9 +52,8 @@ TEST(PageFetchTest, StalledFetchEndsAtTheTimeoutOrAtAQuit) {
     Server server;
     server.reply("/stall", {.body = "<p>stalled</p>", .delivery = Server::Delivery::Stall});
     Cancellation cancel;
-    PageFetch::Limits limits;
-    limits.totalTimeout = 300ms;
-    EXPECT_EQ(PageFetch::fetchText(server.url("/stall"), cancel, limits), std::nullopt);
+    EXPECT_EQ(PageFetch::fetchText(server.url("/stall"), cancel, {.totalTimeout = 300ms}),
+              std::nullopt);
     std::atomic<bool> done{false};
     std::optional<std::string> page = "unset";
     std::thread fetcher([&] {
@@ -75,20 +67,6 @@ TEST(PageFetchTest, StalledFetchEndsAtTheTimeoutOrAtAQuit) {
     EXPECT_EQ(page, std::nullopt);
     EXPECT_EQ(PageFetch::fetchText(server.url("/stall"), cancel), std::nullopt);
     EXPECT_EQ(server.requestCount("/stall"), 2u);
-}
-
-TEST(PageFetchTest, PropertyListNeedsAnArrayRoot) {
-    const auto list = PlistIO::readFile(std::string(KESTROVA_TEST_DATA_DIR) + "/dlst.bin.plist");
-    ASSERT_TRUE(list && list->isArray());
-    Server server;
-    server.reply("/list", {.body = *PlistIO::toXml(*list)});
-    server.reply("/dict", {.body = *PlistIO::toXml(PlistValue::dictionary())});
-    Cancellation cancel;
-    std::string error;
-    EXPECT_EQ(PageFetch::fetchPropertyListArray(server.url("/list"), cancel, &error), list);
-    EXPECT_EQ(error, "");
-    EXPECT_EQ(PageFetch::fetchPropertyListArray(server.url("/dict"), cancel, &error), std::nullopt);
-    EXPECT_EQ(error, "not a list");
 }
 
 }  // namespace
