@@ -1,4 +1,4 @@
-// The real program against the fixture site, launched twice in a temporary home. The first run
+// The real program against the demo site, launched twice in a temporary home. The first run
 // removes what an earlier run left unfinished, finds the new episode, races its two sources into
 // "<title> (05).mp4" and records it; the second, given the stored lists, finds it downloaded and
 // requests nothing. Each step on its own, and how a title becomes a file name, is the lower
@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "fixtures/FixtureSite.h"
+#include "demo/DemoSite.h"
 #include "platform/plist/PlistIO.h"
 #include "support/ChildProcess.h"
 #include "support/TempDir.h"
@@ -20,7 +20,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-using test::FixtureSite;
 
 TEST(EndToEndTest, DownloadsRecordsAndThenKnowsTheEpisode) {
     const std::string title = "ヒカリノサキ", episode = title + " (05)";
@@ -33,14 +32,13 @@ TEST(EndToEndTest, DownloadsRecordsAndThenKnowsTheEpisode) {
     std::ofstream(folder / "earlier (01).download") << "left by a run that was killed";
     std::ofstream(settings) << *PlistIO::toXml(
         PlistValue::dictionary({{"useAutoDownloadSystem", PlistValue::boolean(true)}}));
-    FixtureSite site;
+    DemoSite site;
     ASSERT_TRUE(site.running());
-    site.setDownloadList(PlistValue::array({FixtureSite::animeRecord(title, {title})}));
-    site.setTopPage(FixtureSite::topPage(
-        {FixtureSite::titleBlock("w/1", "よその作品 第1話"), FixtureSite::titleBlock("w/5", title)},
-        {}));
+    site.setDownloadList(PlistValue::array({DemoSite::animeRecord(title, {title})}));
+    site.setTopPage(DemoSite::topPage(
+        {DemoSite::titleBlock("w/1", "よその作品 第1話"), DemoSite::titleBlock("w/5", title)}, {}));
     const std::string v = site.siteURL() + "v/";
-    site.setPage("w/5", FixtureSite::episodePage(title + " 第5話 HD", v + "1", {v + "2"}));
+    site.setPage("w/5", DemoSite::episodePage(title + " 第5話 HD", v + "1", {v + "2"}));
     constexpr std::uint64_t kVideoBytes = 6u * 1024u * 1024u;  // above the 5 MiB of "time" 1
     site.setVideo("v/1", kVideoBytes);
     site.setVideo("v/2", kVideoBytes);

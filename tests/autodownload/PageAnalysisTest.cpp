@@ -8,14 +8,13 @@
 #include "autodownload/EpisodePageAnalysis.h"
 #include "autodownload/KeywordMatcher.h"
 #include "autodownload/RankingSection.h"
-#include "fixtures/FixtureSite.h"
+#include "demo/DemoSite.h"
 
 namespace kestrova {
 namespace {
 
 using Outcome = EpisodePageAnalysis::Outcome;
 using Sources = std::vector<std::string>;
-using test::FixtureSite;
 
 // Analyses page for the title Foo, with Foo's entry of the episode record written as flags ('t'
 // true, 'f' false, '1' the integer 1), and expects what follows.
@@ -42,7 +41,7 @@ TEST(EpisodePageAnalysisTest, AnalysesEachPage) {
                            const char* flags = "") {
         SCOPED_TRACE(name);
         const Sources found = outcome == Outcome::NewEpisode ? Sources{"http://v/1"} : Sources();
-        expectAnalysis(FixtureSite::episodePage(title, "http://v/1", {}), flags, outcome, title,
+        expectAnalysis(DemoSite::episodePage(title, "http://v/1", {}), flags, outcome, title,
                        episode, episodeName, found);
     };
     titled("HashAndHighQuality", "Foo #10 高画質", Outcome::NewEpisode, 10, "Foo (10)");
@@ -88,7 +87,7 @@ TEST(EpisodePageAnalysisTest, AnalysesEachPage) {
 const std::string kRanking(RankingSection::kRankingHeading);
 const std::string kNew(RankingSection::kNewUploadsHeading);
 const std::string kMarker(RankingSection::kTitleBlockMarker);
-const auto& block = FixtureSite::titleBlock;
+const auto& block = DemoSite::titleBlock;
 
 TEST(RankingSectionTest, FindsThePathOfTheLastMatchingBlockInTheRanking) {
     const std::tuple<const char*, std::string, std::optional<std::string>> rows[] = {

@@ -1,26 +1,25 @@
 // The auto-download system: its records, the merge of a fetched list with the stored one, the
-// episode record, and whole scans against the fixture site on loopback, every log line in order
+// episode record, and whole scans against the demo site on loopback, every log line in order
 // and the posts. What the pages say is the page tables' business; here, what a scan makes of it.
 #include <gtest/gtest.h>
 
 #include "autodownload/AnimeRecord.h"
 #include "autodownload/AutoDownloadSystem.h"
+#include "demo/DemoSite.h"
 #include "download/NotificationRecorder.h"
-#include "fixtures/FixtureSite.h"
 #include "messages/Notifications.h"
 #include "support/TestPlatform.h"
 
 namespace kestrova {
 namespace {
 
-using test::FixtureSite;
 using Lines = std::vector<std::string>;
 const PlistValue kTrue = PlistValue::boolean(true), kFalse = PlistValue::boolean(false);
 
 PlistValue anime(const std::string& title, std::vector<std::string> keywords = {},
                  std::optional<bool> status = true, std::int64_t time = 1) {
     if (keywords.empty()) keywords.push_back(title);
-    return FixtureSite::animeRecord(title, std::move(keywords), status, time);
+    return DemoSite::animeRecord(title, std::move(keywords), status, time);
 }
 // The record with one entry set.
 PlistValue with(PlistValue record, const std::string& key, PlistValue value) {
@@ -103,7 +102,7 @@ TEST(DownloadListTest, EpisodeRecordMarksTheEpisodeOrRefusesTheName) {
 
 const char* const kNotAList = "<plist version=\"1.0\"><dict/></plist>";
 
-// A system whose platform points at the fixture site.
+// A system whose platform points at the demo site.
 struct ScanRun {
     // One scan, then the main thread's turn, which delivers the scan's posts; the scan's lines.
     Lines scan(const std::optional<PlistValue>& list,
@@ -120,7 +119,7 @@ struct ScanRun {
         return lines;
     }
 
-    FixtureSite site;
+    DemoSite site;
     test::TestPlatform platform{{.serverURL = site.serverURL(), .siteURL = site.siteURL()}};
     AutoDownloadSystem system{platform.services, false};
     test::NotificationRecorder lists{platform.center, notification::kUpdateDlst};
@@ -140,14 +139,14 @@ TEST(ScanTest, NormalRoadLogsEveryStepInOrder) {
     PlistValue merged = served;
     (*merged.asArray())[0].asDictionary()->insert_or_assign("status", kFalse);
     run.site.setDownloadList(served);
-    run.site.setTopPage(FixtureSite::topPage(
-        {FixtureSite::titleBlock("w/foo4", "Foo 第4話 HD"),
-         FixtureSite::titleBlock("w/re1", "Re/Start"), FixtureSite::titleBlock("w/foo5", "Foo")},
+    run.site.setTopPage(DemoSite::topPage(
+        {DemoSite::titleBlock("w/foo4", "Foo 第4話 HD"), DemoSite::titleBlock("w/re1", "Re/Start"),
+         DemoSite::titleBlock("w/foo5", "Foo")},
         {}));
     const std::string v = run.site.siteURL() + "v/";
     run.site.setPage("w/re1",
-                     FixtureSite::episodePage("Re/Start 第1話 HD", v + "1", {v + "2", v + "3"}));
-    run.site.setPage("w/foo5", FixtureSite::episodePage("Foo 第5話 HD", v + "4", {}));
+                     DemoSite::episodePage("Re/Start 第1話 HD", v + "1", {v + "2", v + "3"}));
+    run.site.setPage("w/foo5", DemoSite::episodePage("Foo 第5話 HD", v + "4", {}));
 
     EXPECT_EQ(
         run.scan(list({anime("Off", {}, false)}),
@@ -173,7 +172,7 @@ TEST(ScanTest, EpisodeFailuresAreLoggedAndTheScanGoesOn) {
     ScanRun run;
     run.site.setDownloadListBody(kNotAList);
     const auto page = [](const std::string& title) {
-        return FixtureSite::episodePage(title, "http://v/5", {});
+        return DemoSite::episodePage(title, "http://v/5", {});
     };
     const std::string f =
         "<title>F 第5話 HD - ひまわり動画</title>\nvar display_movie_url = 'http://v/%FF';\n"
@@ -204,7 +203,7 @@ TEST(ScanTest, EpisodeFailuresAreLoggedAndTheScanGoesOn) {
                    "Skipped Invalid Record: record 0 not a dictionary."};
     for (const auto& [title, link, html, logged] : records) {
         scanned.push_back(anime(title));
-        blocks.push_back(FixtureSite::titleBlock(link, title));
+        blocks.push_back(DemoSite::titleBlock(link, title));
         if (html) run.site.setPage(link, *html);
         const std::string shown = title == n ? "N\\x00" : title;  // as logged
         expected.push_back("Search Keyword: " + shown + " in " + shown);
@@ -212,7 +211,7 @@ TEST(ScanTest, EpisodeFailuresAreLoggedAndTheScanGoesOn) {
         expected.insert(expected.end(), logged.begin(), logged.end());
     }
     expected.push_back("Terminate Analyze.");
-    run.site.setTopPage(FixtureSite::topPage(blocks, {}));
+    run.site.setTopPage(DemoSite::topPage(blocks, {}));
     EXPECT_EQ(run.scan(PlistValue::array(scanned)), expected);
     EXPECT_EQ(run.requests.strings("URL"), Lines{"http://m/5.mp4"});
 }
