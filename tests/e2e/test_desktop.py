@@ -32,8 +32,8 @@ def wait_for(condition, seconds, what):
 class StandIn(dbus.service.Object):
     """A desktop service on a bus connection of its own; stop() closes it, as when it exits."""
 
-    def __init__(self, name, path):
-        bus = dbus.bus.BusConnection(os.environ["DBUS_SESSION_BUS_ADDRESS"], mainloop=LOOP)
+    def __init__(self, name, path, bus=None):
+        bus = dbus.bus.BusConnection(bus or os.environ["DBUS_SESSION_BUS_ADDRESS"], mainloop=LOOP)
         super().__init__(bus, path)
         bus.request_name(name, dbus.bus.NAME_FLAG_DO_NOT_QUEUE)
 
@@ -72,13 +72,17 @@ class Panel(StandIn):
 class Notifications(StandIn):
     """The notification server, reading body markup; received: each Notify's arguments."""
 
-    def __init__(self):
-        self.received = []
+    def __init__(self, *more_capabilities):
+        self.received, self.capabilities = [], ["body", "body-markup", *more_capabilities]
         super().__init__("org.freedesktop.Notifications", "/org/freedesktop/Notifications")
 
     @dbus.service.method("org.freedesktop.Notifications", out_signature="as")
     def GetCapabilities(self):
-        return ["body", "body-markup"]
+        return self.capabilities
+
+    @dbus.service.signal("org.freedesktop.Notifications", signature="us")
+    def ActionInvoked(self, id, key):  # the user clicked a banner's button
+        pass
 
     @dbus.service.method("org.freedesktop.Notifications", in_signature="susssasa{sv}i",
                          out_signature="u")
@@ -86,6 +90,29 @@ class Notifications(StandIn):
         hints = {name: [type(value).__name__, value] for name, value in hints.items()}
         self.received.append([app, replaces, icon, summary, body, actions, hints, expire])
         return len(self.received)
+
+
+class FileManager(StandIn):
+    """The file manager; shown: the items it was asked to show."""
+
+    def __init__(self):
+        self.shown = []
+        super().__init__("org.freedesktop.FileManager1", "/org/freedesktop/FileManager1")
+
+    @dbus.service.method("org.freedesktop.FileManager1", in_signature="ass")
+    def ShowItems(self, uris, startup_id):
+        self.shown += uris
+
+
+class Login(StandIn):
+    """logind on a system bus of the test's own, telling of sleep and wake-up."""
+
+    def __init__(self, bus):
+        super().__init__("org.freedesktop.login1", "/org/freedesktop/login1", bus)
+
+    @dbus.service.signal("org.freedesktop.login1.Manager", signature="b")
+    def PrepareForSleep(self, sleeping):
+        pass
 
 
 def label(node):
@@ -122,6 +149,14 @@ class Payload(BaseHTTPRequestHandler):
         self.send_header("Content-Length", str(len(PAYLOAD)))
         self.end_headers()
         self.wfile.write(PAYLOAD)
+
+    @classmethod
+    def serve(cls, test):
+        """Serves PAYLOAD at every path until the test ends; its base address."""
+        server = ThreadingHTTPServer(("127.0.0.1", 0), cls)
+        threading.Thread(target=server.serve_forever, daemon=True).start()
+        test.addCleanup(server.shutdown)
+        return f"http://127.0.0.1:{server.server_address[1]}"
 
 
 def setUpModule():
@@ -216,11 +251,8 @@ class DesktopTest(unittest.TestCase):
         self.addCleanup(notifications.stop)
         self.start()
         self.registered()
-        server = ThreadingHTTPServer(("127.0.0.1", 0), Payload)
-        threading.Thread(target=server.serve_forever, daemon=True).start()
-        self.addCleanup(server.shutdown)
         name = "__init__ & video_01.bin"  # a panel reads "_" and "&" as access-key marks
-        copy(f"http://127.0.0.1:{server.server_address[1]}/{name}")
+        copy(f"{Payload.serve(self)}/{name}")
         wait_for(lambda: self.menu()[0] == PASTE, 3, "the download command to be enabled")
         self.choose(PASTE)
         wait_for(lambda: self.menu()[1:4] == ["---", name + " [x] (off)", "---"], 15,
@@ -231,6 +263,51 @@ class DesktopTest(unittest.TestCase):
              "desktop-entry": ["String", "kestrova"]}, -1]])
         with open(os.path.join(self.home, "Downloads", name), "rb") as f:
             self.assertEqual(f.read(), PAYLOAD)
+
+    def hand_over(self, url):
+        return subprocess.run([os.environ["KESTROVA_BINARY"], url], env=self.env, timeout=30,
+                              capture_output=True).returncode
+
+    def test_handed_over_download_with_banner_actions(self):
+        notifications, files = Notifications("actions"), FileManager()
+        for stand_in in (notifications, files):
+            self.addCleanup(stand_in.stop)
+        os.makedirs(os.path.join(self.home, "bin"))  # the desktop's opener notes what it opens
+        opener, opened = (os.path.join(self.home, name) for name in ("bin/xdg-open", "opened"))
+        pathlib.Path(opener).write_text(f'#!/bin/sh\necho "$*" >> "{opened}"\n')
+        os.chmod(opener, 0o755)
+        self.env["PATH"] = os.path.dirname(opener) + ":" + self.env["PATH"]
+        self.start()
+        self.registered()
+        self.assertEqual(self.hand_over(Payload.serve(self) + "/handed.bin"), 0)
+        file = os.path.join(self.home, "Downloads", "handed.bin")
+        banner = wait_for(lambda: notifications.received, 15, "a banner")[0]
+        self.assertEqual(banner[3:6], ["ダウンロード完了", "handed.bin",
+                                       ["default", "開く", "show-folder", "フォルダを表示"]])
+        notifications.ActionInvoked(1, "show-folder")
+        self.assertEqual(wait_for(lambda: files.shown, 10, "the file shown"), ["file://" + file])
+        notifications.ActionInvoked(1, "default")
+        wait_for(lambda: os.path.exists(opened) and file in pathlib.Path(opened).read_text(), 10,
+                 "the file opened")
+
+    # After a wake-up from suspend, Kestrova looks at its scan schedule at once. A SIGTERM while
+    # an alert is up (here the refusal of a handed-over https address) ends it cleanly.
+    def test_wake_up_and_a_quit_during_an_alert(self):
+        system_bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address"],
+                                      stdout=subprocess.PIPE, text=True)
+        self.addCleanup(lambda: (system_bus.terminate(), system_bus.wait()))
+        self.env["DBUS_SYSTEM_BUS_ADDRESS"] = system_bus.stdout.readline().strip()
+        login = Login(self.env["DBUS_SYSTEM_BUS_ADDRESS"])
+        self.addCleanup(login.stop)
+        self.start()
+        self.registered()
+        wait_for(lambda: login.PrepareForSleep(False) or "Resumed from suspend." in self.log(),
+                 15, "the wake-up to be noticed")
+        self.assertEqual(self.hand_over("https://example.com/a.mp4"), 0)
+        wait_for(lambda: subprocess.run(["xdotool", "search", "--onlyvisible", "--name",
+                                         "^Kestrova$"], capture_output=True).stdout, 15,
+                 "the refusal alert")
+        # tearDown sends SIGTERM and expects a clean exit
 
     def test_an_unusable_display_gives_a_clear_message(self):
         self.env["DISPLAY"] = f":{4000 + os.getpid() % 1000}"
