@@ -34,19 +34,6 @@ TEST_F(EpisodeRaceTest, TheFasterLeadsAfterTheProbe) {
     EXPECT_EQ(race.report(&fast, 3 << 20, at(1900)), Turn::Run);
 }
 
-// A leader that leaves (failed, or its file unsuitable) hands over to the fastest waiting one;
-// a waiting one whose operation is cancelled stops waiting.
-TEST_F(EpisodeRaceTest, AWaitingSourceTakesOverWhenTheLeaderLeaves) {
-    race.join(&fast, at(0));
-    race.join(&slow, at(0));
-    race.report(&fast, 1 << 20, at(300));
-    ASSERT_EQ(race.report(&slow, 600 << 10, at(300)), Turn::Wait);
-    EXPECT_FALSE(race.waitForTurn(&slow, [] { return true; }));
-    race.leave(&fast);
-    EXPECT_TRUE(race.waitForTurn(&slow, [] { return false; }));
-    EXPECT_EQ(race.report(&slow, 700 << 10, at(400)), Turn::Run);
-}
-
 // A leader whose pace over five seconds falls below a quarter of its probe pace waits, and the
 // best of the others leads.
 TEST_F(EpisodeRaceTest, ALeaderThatSlowsDownIsReplaced) {
