@@ -289,6 +289,9 @@ class DesktopTest(unittest.TestCase):
         notifications.ActionInvoked(1, "default")
         wait_for(lambda: os.path.exists(opened) and file in pathlib.Path(opened).read_text(), 10,
                  "the file opened")
+        self.assertEqual(self.hand_over("http://127.0.0.1:9/gone.bin"), 0)  # nothing answers
+        banner = wait_for(lambda: notifications.received[1:], 15, "the error banner")[0]
+        self.assertEqual(banner[3:6], ["ダウンロード エラー", "ファイル名を取得できませんでした", []])
 
     # After a wake-up from suspend, Kestrova looks at its scan schedule at once. A SIGTERM while
     # an alert is up (here the refusal of a handed-over https address) ends it cleanly.
