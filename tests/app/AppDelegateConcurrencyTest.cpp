@@ -1,11 +1,9 @@
 // The coordinator's shared state under reports arriving from many operation threads at once
-// (also run under ThreadSanitizer).
+// (also run under ThreadSanitizer), and a quit from another thread.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
-#include <condition_variable>
-#include <mutex>
+#include <future>
 #include <thread>
 #include <vector>
 
@@ -19,35 +17,50 @@
 namespace kestrova {
 namespace {
 
-TEST(AppDelegateConcurrency, EpisodesFinishingAtOnceAreAllRecorded) {
+PlistValue record(int id, const char* status) {
+    return PlistValue::dictionary(
+        {{"id", PlistValue::string(std::to_string(id))}, {"status", PlistValue::string(status)}});
+}
+
+// Four operation threads report downloads, two also finished episodes of two titles, while the
+// main thread reads the lists and the table and deletes finished rows, as scans and the menu do:
+// every episode is recorded, every running row survives (the menu shows up to a last row's id).
+TEST(AppDelegateConcurrency, ReportsFromManyThreadsWhileTheMainThreadReadsAndDeletes) {
     test::TestPlatform platform;
-    platform.defaults.setObject(
-        PlistValue::array({PlistValue::dictionary({{"title", PlistValue::string("Foo")}}),
-                           PlistValue::dictionary({{"title", PlistValue::string("Bar")}})}),
-        "autoDownloadList");
+    const char* titles[] = {"Foo", "Bar"};
+    PlistValue::Array list;
+    for (const char* title : titles)
+        list.push_back(PlistValue::dictionary({{"title", PlistValue::string(title)}}));
+    platform.defaults.setObject(PlistValue::array(list), "autoDownloadList");
     AppDelegate delegate(platform.services);
     delegate.applicationDidFinishLaunching();
-
-    std::vector<std::thread> finishing;
-    for (const char* title : {"Foo", "Bar"}) {
-        finishing.emplace_back([&, title] {
-            for (int episode = 1; episode <= 12; ++episode) {
-                char name[64];
-                std::snprintf(name, sizeof name, "%s (%02d)", title, episode);
-                platform.center.post("autoDownloadComplete", PlistValue::string(name));
+    std::vector<std::thread> operations;
+    for (int t = 0; t < 4; ++t) {
+        operations.emplace_back([&, t] {
+            for (int i = 1; i <= 12; ++i) {
+                for (const char* status : {"setup", "downloading", "downloading"})
+                    platform.center.post("downloadStatus", record(t * 100 + i, status));
+                if (t >= 2) continue;
+                const std::string number = (i < 10 ? " (0" : " (") + std::to_string(i) + ")";
+                platform.center.post("autoDownloadComplete",
+                                     PlistValue::string(titles[t] + number));
             }
         });
     }
-    // The main thread reads the lists and the table meanwhile, as scans and the menu do.
-    for (int i = 0; i < 50; ++i) {
+    for (int i = 0; i < 30; ++i) {
         delegate.startAutoDownloadSystem();
         delegate.updateSystemStatusBarMenu();
+        platform.center.post("deleteCompletedItem");
     }
-    for (auto& t : finishing) t.join();
-
+    for (auto& t : operations) t.join();
+    platform.center.post("downloadStatus", record(1000, "setup"));
+    delegate.updateSystemStatusBarMenu();
+    const auto& items = platform.statusBar.items().front()->menu()->items();
+    EXPECT_EQ(std::count_if(items.begin(), items.end(), [](const auto& i) { return i->tag() > 0; }),
+              49);
     const auto stored = platform.reopenDefaults()->dictionaryForKey("downloadedEpisodeList");
     ASSERT_TRUE(stored);
-    for (const char* title : {"Foo", "Bar"}) {
+    for (const char* title : titles) {
         const auto* flags = stored->find(title)->asArray();
         ASSERT_EQ(flags->size(), 13u) << title;
         for (int episode = 1; episode <= 12; ++episode) EXPECT_TRUE((*flags)[episode].isTrue());
@@ -55,63 +68,18 @@ TEST(AppDelegateConcurrency, EpisodesFinishingAtOnceAreAllRecorded) {
     delegate.applicationWillTerminate();
 }
 
-TEST(AppDelegateConcurrency, StatusReportsFromManyThreadsWhileTheMenuReadsAndDeletes) {
-    test::TestPlatform platform;
-    AppDelegate delegate(platform.services);
-    delegate.applicationDidFinishLaunching();
-    auto report = [](int id, const char* status) {
-        return PlistValue::dictionary({{"id", PlistValue::string(std::to_string(id))},
-                                       {"name", PlistValue::string("f")},
-                                       {"percentage", PlistValue::string("0%")},
-                                       {"status", PlistValue::string(status)}});
-    };
-    std::vector<std::thread> operations;
-    for (int t = 0; t < 4; ++t) {
-        operations.emplace_back([&, t] {
-            for (int i = 0; i < 25; ++i) {
-                const int id = t * 100 + i + 1;
-                platform.center.post("downloadStatus", report(id, "setup"));
-                platform.center.post("downloadStatus", report(id, "downloading"));
-                platform.center.post("downloadStatus", report(id, "downloading"));
-            }
-        });
-    }
-    for (int i = 0; i < 30; ++i) {
-        delegate.updateSystemStatusBarMenu();
-        platform.center.post("deleteCompletedItem");
-    }
-    for (auto& t : operations) t.join();
-    // Running rows survive every delete command: the menu shows all of them (with a last row
-    // of the highest id, which the menu walks up to).
-    platform.center.post("downloadStatus", report(1000, "setup"));
-    delegate.updateSystemStatusBarMenu();
-    const auto& items = platform.statusBar.items().front()->menu()->items();
-    EXPECT_EQ(std::count_if(items.begin(), items.end(), [](const auto& i) { return i->tag() > 0; }),
-              101);
-    delegate.applicationWillTerminate();
-}
-
-// A list that trickles in (here: never) holds the launch scan on its thread; quitting wakes the
-// fetch and waits for the scan, well before the fetch's own 60 s timeout.
+// A list that never comes holds the launch scan on its thread; a quit from another thread wakes
+// the fetch well before its own 60 s timeout, and the scan reports nothing after it.
 TEST(AppDelegateConcurrency, QuitEndsAScanWaitingForAStalledList) {
-    using namespace std::chrono_literals;
     test::LoopbackServer server;
     server.reply("/system/dlst.plist", {.body = std::string(1000, ' '),
                                         .delivery = test::LoopbackServer::Delivery::Stall});
-    test::TestPlatform::Options options;
-    options.serverURL = server.baseURL();
-    test::TestPlatform platform(options);
+    test::TestPlatform platform(test::TestPlatform::Options{.serverURL = server.baseURL()});
     AppDelegate delegate(platform.services);
     delegate.applicationDidFinishLaunching();
     ASSERT_TRUE(test::waitUntil([&] { return server.requestCount("/system/dlst.plist") == 1; }));
-
-    std::atomic<bool> quit{false};
-    std::thread quitting([&] {
-        delegate.applicationWillTerminate();
-        quit = true;
-    });
-    EXPECT_TRUE(test::waitUntil([&] { return quit.load(); }, 20s));
-    quitting.join();
+    auto quitting = std::async(std::launch::async, [&] { delegate.applicationWillTerminate(); });
+    EXPECT_EQ(quitting.wait_for(std::chrono::seconds(20)), std::future_status::ready);
     EXPECT_TRUE(platform.log.linesStartingWith("AutoDownloadSystem -> Failed to Update").empty());
 }
 

@@ -1,33 +1,127 @@
-// The application delegate over a whole test platform in a temporary home folder: launch,
-// settings, the coordinator's requests, the quit question and quitting.
+// The activity log, the download status table, the stored lists, then the application delegate
+// over a whole test platform in a temporary home folder.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <fstream>
-#include <mutex>
 
+#include "app/ActivityLog.h"
 #include "app/AppDelegate.h"
+#include "app/DownloadStatusTable.h"
+#include "app/StoredLists.h"
 #include "platform/system/Files.h"
-#include "support/ParamName.h"
 #include "support/TestPlatform.h"
 #include "support/Wait.h"
 
 namespace kestrova {
 namespace {
 
-PlistValue record(const std::string& id, const std::string& status) {
-    return PlistValue::dictionary({{"id", PlistValue::string(id)},
-                                   {"name", PlistValue::string("file" + id)},
-                                   {"percentage", PlistValue::string("0%")},
-                                   {"status", PlistValue::string(status)}});
+std::string readAll(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), {});
 }
 
-PlistValue request(const std::string& url, const char* title = nullptr) {
-    PlistValue::Dictionary entries{{"URL", PlistValue::string(url)}};
-    if (title != nullptr) {
-        entries.emplace("title", PlistValue::string(title));
-        entries.emplace("file", PlistValue::string(std::string(title) + " (01)"));
+PlistValue record(const std::string& id, const std::string& status) {
+    return PlistValue::dictionary(
+        {{"id", PlistValue::string(id)}, {"status", PlistValue::string(status)}});
+}
+
+// Exactly 31,457,280 bytes stay, one byte more and the log starts anew, at launch and while
+// running; the next line lands in the new file. Rows: size, kept, while running.
+TEST(ActivityLog, StartsAnewOnlyAboveThirtyMebibytes) {
+    for (const auto& [size, kept, running] : {std::tuple{31457280, true, false},
+                                              {31457281, false, false},
+                                              {31457280, true, true},
+                                              {31457281, false, true}}) {
+        SCOPED_TRACE(testing::Message() << size << (running ? " while running" : " at launch"));
+        test::TempDir dir;
+        test::RecordingLog log;
+        ActivityLog activity(dir.path() / "Documents" / "Kestrova");
+        if (running) activity.prepareAndRedirect(log);
+        Files::createDirectories(activity.path().parent_path());
+        std::ofstream(activity.path(), std::ios::binary | std::ios::app).put('\n');
+        std::filesystem::resize_file(activity.path(), static_cast<std::uintmax_t>(size));
+        running ? activity.applySizeRule(log) : activity.prepareAndRedirect(log);
+        log.log("next");
+        // After the kept bytes: a relaunch's separator, then new lines only (two if restarted).
+        const std::string rest = readAll(activity.path()).substr(kept ? size : 0);
+        EXPECT_EQ(rest.starts_with("\n\n\n"), kept && !running);
+        EXPECT_TRUE(rest.ends_with("] next\n")) << rest.substr(0, 80);
+        EXPECT_EQ(std::count(rest.begin(), rest.end(), '\n'),
+                  kept ? (running ? 1 : 4) : (running ? 2 : 1));
     }
-    return PlistValue::dictionary(std::move(entries));
+}
+
+// A link at the log's path, dangling here, is neither followed, written nor removed, and the
+// program goes on without the log.
+TEST(ActivityLog, ALinkInItsPlaceIsRefusedAndLeftAlone) {
+    test::TempDir dir;
+    test::RecordingLog log;
+    ActivityLog activity(dir.path());
+    std::filesystem::create_symlink(dir.path() / "target", activity.path());
+    activity.prepareAndRedirect(log);
+    activity.removeIfPresent();
+    EXPECT_TRUE(std::filesystem::is_symlink(activity.path()));
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "target"));
+    EXPECT_EQ(log.linesStartingWith("ActivityLog -> Not a regular file").size(), 1u);
+}
+
+// Setup appends (also a second time for the same id), later reports replace the first row with
+// that id, unknown ids and non-records change nothing; deleting keeps the running rows in order.
+TEST(DownloadStatusTable, ReportsBuildTheTableDeleteKeepsRunningRows) {
+    DownloadStatusTable table;
+    const auto statuses = [&] {
+        std::string out;
+        for (const auto& row : table.snapshot())
+            out += row.stringFor("id") + row.stringFor("status") + " ";
+        return out;
+    };
+    for (const std::string step : {"1:setup", "2:setup", "3:setup", "1:downloading", "7:error",
+                                   "2:setup", "2:complete", "3:error"}) {
+        table.apply(record(step.substr(0, 1), step.substr(2)));
+    }
+    table.apply(PlistValue::string("not a record"));
+    EXPECT_EQ(statuses(), "1downloading 2complete 3error 2setup ");
+    EXPECT_EQ(table.countWithStatus("downloading"), 1u);
+    table.deleteCompleted();
+    EXPECT_EQ(statuses(), "1downloading 2setup ");
+}
+
+// At launch, flags of titles no longer followed are dropped, but the store keeps its record when
+// none are left or it is the shipped one; stored values of the wrong type read as absent.
+TEST(StoredLists, LoadingPrunesAndRefusesValuesOfTheWrongType) {
+    const auto flags = PlistValue::array({PlistValue::boolean(false), PlistValue::boolean(true)});
+    const auto foo = PlistValue::dictionary({{"Foo", flags}});
+    const auto gone = PlistValue::dictionary({{"Gone", flags}});
+    const auto none = PlistValue::dictionary();
+    const auto followed =
+        PlistValue::array({PlistValue::dictionary({{"title", PlistValue::string("Foo")}})});
+    struct Row {
+        PlistValue dlst, eplst, shipped;
+        std::optional<PlistValue> list, stored;
+        std::size_t complaints;
+    };
+    for (const auto& row :
+         {Row{followed, PlistValue::dictionary({{"Foo", flags}, {"Gone", flags}}), none, foo, foo,
+              0},
+          Row{followed, gone, none, none, gone, 0}, Row{followed, gone, gone, gone, gone, 0},
+          Row{PlistValue::string("not a list"), PlistValue::array(), none, none, std::nullopt,
+              2}}) {
+        test::TempDir dir;
+        test::RecordingLog log;
+        UserDefaults defaults(dir.path() / "defaults.plist", log);
+        defaults.setObject(row.dlst, "autoDownloadList");
+        defaults.setObject(row.eplst, "downloadedEpisodeList");
+        StoredLists lists(defaults);
+        lists.load(row.shipped, log);
+        EXPECT_EQ(lists.episodeList(), row.list);
+        UserDefaults reopened(dir.path() / "defaults.plist", log);
+        reopened.load();
+        EXPECT_EQ(reopened.dictionaryForKey("downloadedEpisodeList"), row.stored);
+        EXPECT_EQ(log.linesStartingWith("AppDelegate -> Stored ").size(), row.complaints);
+        EXPECT_EQ(lists.downloadList().has_value(), row.complaints == 0);
+    }
 }
 
 class AppDelegateTest : public ::testing::Test {
@@ -41,146 +135,116 @@ protected:
         delegate.reset();
     }
     std::string logText() const {
-        std::ifstream in(platform.files.applicationDirectory() / "activity.log");
-        return std::string((std::istreambuf_iterator<char>(in)), {});
+        return readAll(platform.files.applicationDirectory() / "activity.log");
     }
+    void post(const char* name, PlistValue value) { platform.center.post(name, std::move(value)); }
 
     test::TestPlatform platform;
     std::unique_ptr<AppDelegate> delegate;
 };
 
-// A first launch writes nothing to the settings (registered values answer) and the log begins
-// with the launch; a relaunch separates the runs with three empty lines; the log survives a quit
-// only when "saveLogFile" is on at that moment.
-TEST_F(AppDelegateTest, LaunchesLogsAndKeepsTheLogOnlyWhenAsked) {
+// A first launch stores nothing and starts the log without a separator. Settings notifications
+// carry the new value (never a toggle), those of the wrong type are ignored, lists are stored as
+// they come. The log survives a quit only when "saveLogFile" is on at that moment.
+TEST_F(AppDelegateTest, SettingsAreStoredTheLogIsKeptOnlyWhenAsked) {
     launch();
     EXPECT_EQ(platform.log.lines().front(), "Application Launched.");
     EXPECT_FALSE(platform.reopenDefaults()->objectForKey("downloadedEpisodeList"));
-    platform.center.post("updateDefaults_saveLogFile", PlistValue::boolean(false));
-    platform.center.post("updateDefaults_saveLogFile", PlistValue::boolean(true));
+    EXPECT_EQ(logText().find('\n'), logText().size() - 1);
+    post("updateDefaults_useAutoDownloadSystem", PlistValue::boolean(true));
+    post("updateDefaults_useAutoDownloadSystem", PlistValue::boolean(true));
+    post("updateDefaults_saveDebugLog", PlistValue::boolean(true));
+    post("updateDefaults_saveLogFile", PlistValue::boolean(false));
+    post("updateDefaults_saveLogFile", PlistValue::boolean(true));
+    post("updateDefaults_saveLogFile", PlistValue::string("NO"));
+    const auto list =
+        PlistValue::array({PlistValue::dictionary({{"title", PlistValue::string("Bar")}})});
+    post("updateDefaults_dlst", list);
+    post("updateDefaults_dlst", PlistValue::string("not a list"));
+    const auto episodes = PlistValue::dictionary({{"Bar", PlistValue::array()}});
+    post("updateDefaults_eplst", episodes);
+    post("updateDefaults_eplst", PlistValue::array());
+    const auto stored = platform.reopenDefaults();
+    EXPECT_TRUE(stored->boolForKey("useAutoDownloadSystem"));
+    EXPECT_TRUE(stored->boolForKey("saveDebugLog"));
+    EXPECT_TRUE(stored->boolForKey("saveLogFile"));
+    EXPECT_EQ(stored->arrayForKey("autoDownloadList"), list);
+    EXPECT_EQ(stored->dictionaryForKey("downloadedEpisodeList"), episodes);
     quit();
+    EXPECT_NE(logText().find("] Application Terminate.\n"), std::string::npos);
     launch();
-    EXPECT_NE(logText().find("] Application Terminate.\n\n\n\n"), std::string::npos);
-    platform.center.post("updateDefaults_saveLogFile", PlistValue::boolean(false));
+    post("updateDefaults_saveLogFile", PlistValue::boolean(false));
     quit();
     EXPECT_EQ(platform.log.lines().back(), "Application Terminate.");
     EXPECT_FALSE(Files::exists(platform.files.applicationDirectory() / "activity.log"));
 }
 
-// Settings notifications carry the new value (never a toggle) and are stored; objects of the
-// wrong type are ignored rather than misread; whole lists are stored as they come.
-TEST_F(AppDelegateTest, SettingsAndListsAreStored) {
-    launch();
-    const auto on = PlistValue::boolean(true);
-    for (const char* name :
-         {"updateDefaults_useAutoDownloadSystem", "updateDefaults_useAutoDownloadSystem",
-          "updateDefaults_saveDebugLog"}) {
-        platform.center.post(name, on);
-    }
-    platform.center.post("updateDefaults_saveLogFile", PlistValue::boolean(false));
-    platform.center.post("updateDefaults_saveLogFile", PlistValue::string("YES"));
-    const auto list =
-        PlistValue::array({PlistValue::dictionary({{"title", PlistValue::string("Bar")}})});
-    platform.center.post("updateDefaults_dlst", list);
-    platform.center.post("updateDefaults_dlst", PlistValue::string("not a list"));
-    const auto episodes = PlistValue::dictionary({{"Bar", PlistValue::array()}});
-    platform.center.post("updateDefaults_eplst", episodes);
-    platform.center.post("updateDefaults_eplst", PlistValue::array());
-    const auto stored = platform.reopenDefaults();
-    EXPECT_TRUE(stored->boolForKey("useAutoDownloadSystem"));
-    EXPECT_TRUE(stored->boolForKey("saveDebugLog"));
-    EXPECT_FALSE(stored->boolForKey("saveLogFile"));
-    EXPECT_EQ(stored->arrayForKey("autoDownloadList"), list);
-    EXPECT_EQ(stored->dictionaryForKey("downloadedEpisodeList"), episodes);
-    quit();
-}
-
-// However its scheme is written, an https address is refused: a manual one with the alert, an
-// automatic one without a word; both spend an id. An automatic request takes the entries of the
-// first record with its title (here a valid "time"; one without a record logs its fallback).
+// An https address, however written, is refused: a manual one with the alert, an automatic one
+// silently; both spend an id. An automatic request takes the entries of the first record with
+// its title, whatever else the list holds (a valid "time"; one without a record logs a fallback).
 TEST_F(AppDelegateTest, RequestsBecomeOperationsHttpsIsRefused) {
+    const auto foo = [](PlistValue time) {
+        return PlistValue::dictionary(
+            {{"title", PlistValue::string("Foo")}, {"time", std::move(time)}});
+    };
     platform.defaults.setObject(
-        PlistValue::array({PlistValue::dictionary(
-            {{"title", PlistValue::string("Foo")}, {"time", PlistValue::integer(24)}})}),
+        PlistValue::array({PlistValue::string("junk"),
+                           PlistValue::dictionary({{"title", PlistValue::integer(7)}}),
+                           foo(PlistValue::integer(24)), foo(PlistValue::string("bad"))}),
         "autoDownloadList");
     launch();
-    std::mutex mutex;
-    std::vector<PlistValue> reports;
-    platform.center.addObserver(&reports, "downloadStatus", [&](const PlistValue& r) {
-        std::lock_guard lock(mutex);
-        reports.push_back(r);
+    std::atomic<int> reportedId = 0;  // only the manual download reports
+    platform.center.addObserver(&reportedId, "downloadStatus", [&](const PlistValue& report) {
+        reportedId = std::stoi(report.stringFor("id"));
     });
-    platform.center.post("downloadRequest", request("HTTPS://x/a"));
-    platform.center.post("downloadRequest", request("https://x/b", "Foo"));
+    // Nothing listens on port 9: each download fails before its destination exists.
+    for (const auto& [url, title] : {std::pair{"HTTPS://x/a", ""},
+                                     {"https://x/b", "Foo"},
+                                     {"http://127.0.0.1:9/v", "Foo"},
+                                     {"http://127.0.0.1:9/w", "Unknown"},
+                                     {"http://127.0.0.1:9/f", ""}}) {
+        PlistValue::Dictionary request{{"URL", PlistValue::string(url)}};
+        if (*title) {
+            request.insert({{"title", PlistValue::string(title)},
+                            {"file", PlistValue::string(title + std::string(" (01)"))}});
+        }
+        post("downloadRequest", PlistValue::dictionary(std::move(request)));
+    }
     ASSERT_EQ(platform.alerts.shown().size(), 1u);
-    const Alert alert = platform.alerts.shown()[0];
-    EXPECT_EQ(alert.messageText, "Kestrova エラー");
-    EXPECT_EQ(alert.informativeText, "https 通信には対応しておりません。");
-    EXPECT_EQ(alert.buttons, (std::vector<std::string>{"OK"}));
-    platform.center.post("downloadRequest", request("http://127.0.0.1:9/v", "Foo"));
-    platform.center.post("downloadRequest", request("http://127.0.0.1:9/w", "Unknown"));
-    // Nothing listens on port 9: each fails before its destination exists.
-    platform.center.post("downloadRequest", request("http://127.0.0.1:9/f"));
+    EXPECT_EQ(platform.alerts.shown()[0].informativeText, "https 通信には対応しておりません。");
+    EXPECT_EQ(platform.alerts.shown()[0].buttons, (std::vector<std::string>{"OK"}));
     ASSERT_TRUE(test::waitUntil([&] {
-        std::lock_guard lock(mutex);
-        return !reports.empty() &&
+        return reportedId != 0 &&
                platform.log.linesStartingWith("AutoDownloadSystem -> Download Failed").size() == 2;
     }));
-    {
-        std::lock_guard lock(mutex);
-        EXPECT_EQ(reports[0].stringFor("id"), "5");
-        EXPECT_EQ(reports[0].stringFor("status"), "error");
-        EXPECT_EQ(reports[0].stringFor("name"), "ファイル名を取得できませんでした");
-    }
+    EXPECT_EQ(reportedId, 5);
     EXPECT_EQ(platform.log.linesStartingWith("FileDownload -> Init: ").size(), 1u);
     EXPECT_EQ(platform.log.linesStartingWith("AutoDownloadSystem -> Detect Error").size(), 1u);
-    ASSERT_TRUE(test::waitUntil([&] { return !platform.banners().empty(); }));
-    EXPECT_EQ(platform.banners()[0].first, "ダウンロード エラー");
-    platform.center.removeObserver(&reports);
+    platform.center.removeObserver(&reportedId);
     quit();
 }
 
-struct QuitCase {
-    const char* name;
-    std::vector<std::string> rows;  // statuses of the table's rows
-    int alertAnswer;                // scripted answer, or -2 for none scripted
-    bool expectAlert;
-    int expectedReply;
-};
-
-class AppDelegateQuitTest : public AppDelegateTest,
-                            public ::testing::WithParamInterface<QuitCase> {};
-
-TEST_P(AppDelegateQuitTest, AsksOnlyWhileADownloadIsDownloading) {
+// Quitting asks only while a download is downloading, and its answer is the reply.
+TEST_F(AppDelegateTest, QuitAsksOnlyWhileADownloadIsDownloading) {
     launch();
     int id = 0;
-    for (const auto& status : GetParam().rows) {
-        const std::string text = std::to_string(++id);
-        platform.center.post("downloadStatus", record(text, "setup"));
-        platform.center.post("downloadStatus", record(text, status));
+    for (const char* status : {"setup", "setup", "complete", "error", "downloading"}) {
+        EXPECT_EQ(delegate->applicationShouldTerminate(), 1) << "before a row " << status;
+        post("downloadStatus", record(std::to_string(++id), "setup"));
+        post("downloadStatus", record(std::to_string(id), status));
     }
-    if (GetParam().alertAnswer != -2) platform.alerts.answerNext(GetParam().alertAnswer);
-    EXPECT_EQ(delegate->applicationShouldTerminate(), GetParam().expectedReply);
-    ASSERT_EQ(platform.alerts.shown().size(), GetParam().expectAlert ? 1u : 0u);
-    if (GetParam().expectAlert) {
-        const Alert alert = platform.alerts.shown()[0];
-        EXPECT_EQ(alert.shape, Alert::Shape::DefaultAlternateOther);
-        EXPECT_EQ(alert.messageText, "Kestrova");
-        EXPECT_EQ(alert.buttons, (std::vector<std::string>{"終了", "キャンセル", ""}));
-        EXPECT_EQ(alert.informativeText,
-                  "ダウンロードが完了していないアイテムがあります。\nこのまま終了しますか？");
-    }
+    platform.alerts.answerNext(0);
+    EXPECT_EQ(delegate->applicationShouldTerminate(), 0);
+    platform.alerts.answerNext(1);
+    EXPECT_EQ(delegate->applicationShouldTerminate(), 1);
+    ASSERT_EQ(platform.alerts.shown().size(), 2u);
+    const Alert alert = platform.alerts.shown()[0];
+    EXPECT_EQ(alert.shape, Alert::Shape::DefaultAlternateOther);
+    EXPECT_EQ(alert.buttons, (std::vector<std::string>{"終了", "キャンセル", ""}));
+    EXPECT_EQ(alert.informativeText,
+              "ダウンロードが完了していないアイテムがあります。\nこのまま終了しますか？");
     quit();
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, AppDelegateQuitTest,
-    ::testing::Values(QuitCase{"Empty", {}, -2, false, 1},
-                      QuitCase{
-                          "SetupAndFinishedOnly", {"setup", "complete", "error"}, -2, false, 1},
-                      QuitCase{"DownloadingCancel", {"complete", "downloading"}, 0, true, 0},
-                      QuitCase{"DownloadingQuit", {"downloading"}, 1, true, 1}),
-    test::ParamName());
 
 }  // namespace
 }  // namespace kestrova
