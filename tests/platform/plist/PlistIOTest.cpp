@@ -20,7 +20,8 @@ using namespace std::literals;
 
 class PlistFixtureTest : public ::testing::TestWithParam<const char*> {};
 
-TEST_P(PlistFixtureTest, ReadsEveryTypeWrittenByPlistlib) {
+// What is read is written back as XML that reads the same.
+TEST_P(PlistFixtureTest, ReadsEveryTypeWrittenByPlistlibAndWritesItBack) {
     auto doc = PlistIO::readFile(std::string(KESTROVA_TEST_DATA_DIR) + "/" + GetParam());
     ASSERT_TRUE(doc && doc->isDictionary());
     EXPECT_EQ(doc->stringFor("title"), "ソラノカナタ");
@@ -37,23 +38,16 @@ TEST_P(PlistFixtureTest, ReadsEveryTypeWrittenByPlistlib) {
     ASSERT_TRUE(list && list->size() == 3u);
     EXPECT_TRUE((*list)[2].find("nested")->asArray()->front().isTrue());
     EXPECT_TRUE(doc->find("empty")->asDictionary()->empty());
+    EXPECT_EQ(PlistIO::parse(PlistIO::toXml(*doc).value()), doc);
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, PlistFixtureTest,
                          ::testing::Values("sample.xml.plist", "sample.bin.plist"));
 
-TEST(PlistIO, XmlRoundTripKeepsNegativeIntegersTextAndDeepEquality) {
-    const PlistValue record = PlistValue::array({PlistValue::dictionary({
-        {"title", PlistValue::string("劇場版 \"ふー\" & <bar>")},
-        {"min", PlistValue::integer(INT64_MIN)},
-        {"status", PlistValue::boolean(false)},
-        {"keyword", PlistValue::array({PlistValue::string("ふー"), PlistValue::string("")})},
-        {"when", PlistValue::date({1796544356.0})},  // XML keeps whole seconds
-        {"ratio", PlistValue::real(-0.125)},
-    })});
-    auto xml = PlistIO::toXml(record);
-    ASSERT_TRUE(xml.has_value());
-    EXPECT_EQ(PlistIO::parse(*xml), record);
+TEST(PlistIO, XmlKeepsMarkupInTextAndTheSmallestInteger) {
+    const PlistValue value = PlistValue::array({PlistValue::string("劇場版 \"ふー\" & <bar>"),
+                                                PlistValue::integer(INT64_MIN)});
+    EXPECT_EQ(PlistIO::parse(PlistIO::toXml(value).value()), value);
 }
 
 std::string repeat(std::string_view text, std::size_t times) {

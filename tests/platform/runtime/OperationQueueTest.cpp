@@ -27,8 +27,8 @@ struct Board {
     int mostAtOnce = 0;
 };
 
-// Works until release(). Like the downloads, a cancel finishes it at once, and the queue's
-// start() then does nothing. One that does not end itself returns from start() unfinished.
+// Works until released. Like the downloads, a cancel finishes it at once, and the queue's start()
+// then does nothing. The first one added returns from start() unfinished unless told otherwise.
 class GateOperation final : public Operation {
 public:
     GateOperation(Board& board, int number, bool endsItself)
@@ -65,7 +65,6 @@ private:
     std::atomic<bool> ended_{false};
 };
 
-// The first of them returns from start() unfinished unless `firstEndsItself`.
 std::vector<std::shared_ptr<GateOperation>> addOperations(OperationQueue& queue, Board& board,
                                                           int count, bool firstEndsItself) {
     std::vector<std::shared_ptr<GateOperation>> operations;
