@@ -45,8 +45,8 @@ INSTANTIATE_TEST_SUITE_P(Formats, PlistFixtureTest,
                          ::testing::Values("sample.xml.plist", "sample.bin.plist"));
 
 TEST(PlistIO, XmlKeepsMarkupInTextAndTheSmallestInteger) {
-    const PlistValue value = PlistValue::array({PlistValue::string("劇場版 \"ふー\" & <bar>"),
-                                                PlistValue::integer(INT64_MIN)});
+    const PlistValue value = PlistValue::array(
+        {PlistValue::string("劇場版 \"ふー\" & <bar>"), PlistValue::integer(INT64_MIN)});
     EXPECT_EQ(PlistIO::parse(PlistIO::toXml(value).value()), value);
 }
 
@@ -145,6 +145,7 @@ TEST_P(PlistDocumentTest, IsReadOrRefusedForItsReason) {
 
 // libplist ends "<?>" at its own '?>', takes no single quotes as quotes and skips no quotes in
 // comments: a scanner that differs would miss the arrays hidden behind them.
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Bounds, PlistDocumentTest,
     ::testing::Values(
@@ -216,6 +217,7 @@ INSTANTIATE_TEST_SUITE_P(
         Document{"SetMarker", [] { return binary({"\xc1\x01", kTrue}); },
                  "unsupported object marker 0xc1"}),
     test::ParamName());
+// clang-format on
 
 }  // namespace
 }  // namespace kestrova

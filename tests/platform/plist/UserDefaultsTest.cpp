@@ -84,7 +84,7 @@ std::string nestedArrays(int depth) {
 struct StoreCase {
     const char* name;
     void (*make)(const fs::path& store);
-    bool keptAside;     // moved to defaults.plist.corrupt-<time>; else left in place, unwritten
+    bool keptAside;  // moved to defaults.plist.corrupt-<time>; else left in place, unwritten
     bool needsNonRoot = false;  // root reads every file
 };
 
@@ -121,13 +121,19 @@ INSTANTIATE_TEST_SUITE_P(
         StoreCase{"LargerThan32MiB",
                   [](const auto& p) { write(p, std::string(32 << 20, ' ') + " "); }, true},
         StoreCase{"Folder", [](const auto& p) { Files::createDirectories(p); }, false},
-        StoreCase{"SymbolicLink", [](const auto& p) {
-            write(p.string() + ".real", "<plist><dict/></plist>");
-            fs::create_symlink(p.string() + ".real", p); }, false},
+        StoreCase{"SymbolicLink",
+                  [](const auto& p) {
+                      write(p.string() + ".real", "<plist><dict/></plist>");
+                      fs::create_symlink(p.string() + ".real", p);
+                  },
+                  false},
         StoreCase{"Pipe", [](const auto& p) { ::mkfifo(p.c_str(), 0600); }, false},
-        StoreCase{"NoPermission", [](const auto& p) {
-            write(p, "<plist><dict/></plist>");
-            fs::permissions(p, fs::perms::none); }, false, true}),
+        StoreCase{"NoPermission",
+                  [](const auto& p) {
+                      write(p, "<plist><dict/></plist>");
+                      fs::permissions(p, fs::perms::none);
+                  },
+                  false, true}),
     test::ParamName());
 
 }  // namespace

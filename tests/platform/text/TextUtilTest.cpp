@@ -18,10 +18,12 @@ TEST(TextUtil, LeadingIntegerStopsAtTheFirstNonDigitAndSaturates) {
 }
 
 TEST(TextUtil, StartsEndsAndSplit) {
-    EXPECT_TRUE(TextUtil::startsWith("abc", "abc") && TextUtil::endsWith("a.mp4", ".mp4"));
+    EXPECT_TRUE(TextUtil::startsWith("abc", "abc") && TextUtil::endsWith("abc", "abc"));
+    EXPECT_TRUE(TextUtil::endsWith("a.mp4", ".mp4"));
     EXPECT_FALSE(TextUtil::endsWith("mp4", "a.mp4") || TextUtil::startsWith("ab", "abc"));
     EXPECT_EQ(TextUtil::split("a  b", " "), (std::vector<std::string>{"a", "", "b"}));
     EXPECT_EQ(TextUtil::split("x\n", "\n"), (std::vector<std::string>{"x", ""}));
+    EXPECT_EQ(TextUtil::split("", "\n"), (std::vector<std::string>{""}));
     EXPECT_EQ(TextUtil::split("Foo (TV) (05)", " ("),
               (std::vector<std::string>{"Foo", "TV)", "05)"}));
 }
