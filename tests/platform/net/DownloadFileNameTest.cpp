@@ -55,6 +55,8 @@ std::string times(const std::string& text, int count) {
 // At most 255 bytes, keeping the extension and whole characters; numbered like the browsers.
 TEST(DownloadFileName, LongAndNumberedNamesKeepExtensionAndWholeCharacters) {
     EXPECT_EQ(DownloadFileName::safe(times("a", 300) + ".mp4"), times("a", 251) + ".mp4");
+    // An extension that leaves no room for the stem is cut like the rest.
+    EXPECT_EQ(DownloadFileName::shortened("abc.mp4", 4), "abc.");
     // 3 bytes each: 83 of them and ".mp4" fill 253 bytes; one more makes room for " (12)".
     EXPECT_EQ(DownloadFileName::safe(times("あ", 100) + ".mp4"), times("あ", 83) + ".mp4");
     EXPECT_EQ(DownloadFileName::numbered(times("あ", 83) + ".mp4", 12),

@@ -9,9 +9,11 @@
 #include <string_view>
 #include <vector>
 
+#include "download/TestFiles.h"
 #include "platform/plist/PlistIO.h"
 #include "platform/plist/PlistValue.h"
 #include "support/ParamName.h"
+#include "support/TempDir.h"
 
 namespace kestrova {
 namespace {
@@ -48,6 +50,14 @@ TEST(PlistIO, XmlKeepsMarkupInTextAndTheSmallestInteger) {
     const PlistValue value = PlistValue::array(
         {PlistValue::string("劇場版 \"ふー\" & <bar>"), PlistValue::integer(INT64_MIN)});
     EXPECT_EQ(PlistIO::parse(PlistIO::toXml(value).value()), value);
+}
+
+TEST(PlistIO, ReadsAFileOfExactlyTheLargestSize) {
+    const test::TempDir dir;
+    const std::string doc = "<plist><true/></plist>";
+    test::writeFile(dir.path() / "p",
+                    doc + std::string(PlistIO::kMaxDocumentBytes - doc.size(), ' '));
+    EXPECT_TRUE(PlistIO::readFile(dir.path() / "p"));
 }
 
 std::string repeat(std::string_view text, std::size_t times) {

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include "download/TestFiles.h"
 #include "platform/system/SingleInstanceLock.h"
 #include "support/TempDir.h"
 
@@ -10,7 +12,8 @@ namespace {
 namespace fs = std::filesystem;
 using Status = SingleInstanceLock::Status;
 
-// One holder at a time, in a folder it makes private; the lock is free again once let go.
+// One holder at a time, named in the file, in a folder it makes private; free again once let
+// go.
 TEST(SingleInstanceLockTest, OneHolderAtATimeInAPrivateFolder) {
     test::TempDir dir;
     const auto path = dir.path() / "kestrova-1000" / "kestrova.lock";
@@ -18,6 +21,7 @@ TEST(SingleInstanceLockTest, OneHolderAtATimeInAPrivateFolder) {
         SingleInstanceLock first(path);
         ASSERT_EQ(first.status(), Status::Held) << first.error();
         EXPECT_EQ(SingleInstanceLock(path).status(), Status::AlreadyRunning);
+        EXPECT_EQ(test::readFile(path), std::to_string(::getpid()) + "\n");  // for a person
         struct stat st {};
         ASSERT_EQ(::stat(path.parent_path().c_str(), &st), 0);
         EXPECT_EQ(st.st_mode & 0777, 0700u);
