@@ -1,6 +1,5 @@
-// The auto-download system: its records, the merge of a fetched list with the stored one, the
-// episode record, and whole scans against the fixture site on loopback, every log line in order
-// and the posts. What the pages say is the page tables' business; here, what a scan makes of it.
+// The auto-download system: its records, the merge of lists, the episode record, and whole scans
+// against the fixture site, every log line in order and the posts; what a scan makes of a page.
 #include <gtest/gtest.h>
 
 #include "autodownload/AnimeRecord.h"
@@ -221,31 +220,25 @@ TEST(ScanTest, EpisodeFailuresAreLoggedAndTheScanGoesOn) {
 // list handed in, [Foo], so the refresh says nothing.
 TEST(ScanTest, EndsEarlyWithTheReason) {
     const PlistValue foo = list({anime("Foo")}), none = PlistValue::dictionary();
-    const struct {
-        const char* name;
-        std::optional<PlistValue> list, episodes;
-        const char *served, *top;  // the list's document (nullptr: the list), the top page
-        bool enabled;
-        std::string lines;
-    } rows[] = {
-        // clang-format off
-        {"NoList", {}, none, nullptr, "", true, "Failed to Update Anime List.|Start Analyze.|Failed to Get AutoDownloadList."},
-        {"NoEpisodeList", foo, {}, nullptr, "", true, "Start Analyze.|Failed to Get EpisodeList."},
-        // Switched off, a scan only refreshes the list.
-        {"SwitchedOff", foo, none, kNotAList, "", false, "Rejected dlst.plist: not a list.|Failed to Update Anime List."},
-        {"TopPageNotText", foo, none, nullptr, "caf\xe9", true, "Start Analyze.|Failed to Get HTML: Top Page."},
-        {"NoRanking", foo, none, nullptr, "<p/>", true, "Start Analyze.|Get HTML: Top Page.|Error in HTML: Top Page."},
-        // clang-format on
-    };
-    for (const auto& row : rows) {
+    // The list and episode record handed in, the list's document (nullptr: the list), the top
+    // page, whether the system is on, and the scan's lines.
+    const std::tuple<std::optional<PlistValue>, std::optional<PlistValue>, const char*, const char*,
+                     bool, Lines>
+        rows[] = {
+            // clang-format off
+            {{}, none, nullptr, "", true, {"Failed to Update Anime List.", "Start Analyze.", "Failed to Get AutoDownloadList."}},
+            {foo, {}, nullptr, "", true, {"Start Analyze.", "Failed to Get EpisodeList."}},
+            // Switched off, a scan only refreshes the list.
+            {foo, none, kNotAList, "", false, {"Rejected dlst.plist: not a list.", "Failed to Update Anime List."}},
+            {foo, none, nullptr, "caf\xe9", true, {"Start Analyze.", "Failed to Get HTML: Top Page."}},
+            {foo, none, nullptr, "<p/>", true, {"Start Analyze.", "Get HTML: Top Page.", "Error in HTML: Top Page."}},
+            // clang-format on
+        };
+    for (const auto& [handed, episodes, served, top, enabled, lines] : rows) {
         ScanRun run;
-        row.served ? run.site.setDownloadListBody(row.served) : run.site.setDownloadList(row.list);
-        run.site.setTopPage(row.top);
-        std::string lines;
-        for (const std::string& line : run.scan(row.list, row.episodes, row.enabled)) {
-            lines += (lines.empty() ? "" : "|") + line;
-        }
-        EXPECT_EQ(lines, row.lines) << row.name;
+        served ? run.site.setDownloadListBody(served) : run.site.setDownloadList(handed);
+        run.site.setTopPage(top);
+        EXPECT_EQ(run.scan(handed, episodes, enabled), lines);
     }
 }
 
