@@ -16,10 +16,11 @@ using Sources = std::vector<std::string>;
 using Paths = std::vector<std::optional<std::string>>;
 using test::FixtureSite;
 
-// A row per branch, for the title Foo. A row without a page reads a page offering http://v/1 for
-// a video titled title; Foo's entry of the episode record is written as flags ('t' true, 'f'
-// false, '1' the integer 1).
+// A row per branch, for the title Foo, whose record marks episode 2 only. A row without a page
+// reads a page offering http://v/1 for a video titled title.
 TEST(EpisodePageAnalysisTest, AnalysesEachPage) {
+    const PlistValue recorded = PlistValue::array(  // the integer 1 marks nothing
+        {PlistValue::boolean(false), PlistValue::integer(1), PlistValue::boolean(true)});
     const std::string title = "<title>Foo 第5話 HD - ひまわり動画</title>\n";
     const std::string display = "var display_movie_url = 'http://v/a%20b.mp4';\n";
     const std::string shown = "http://v/a b.mp4";  // decoded, and not encoded again
@@ -31,46 +32,39 @@ TEST(EpisodePageAnalysisTest, AnalysesEachPage) {
     const Sources v1{"http://v/1"}, all{shown, "http://m1/5", "https://m2/5"};
     constexpr Outcome New = Outcome::NewEpisode, None = Outcome::NoEpisode;
     const struct {
-        std::string title, page;
-        const char* flags;
+        std::string title, page, name;
         Outcome outcome;
         std::int32_t episode;
-        std::string name;
         Sources sources;
         std::array<int, 3> skipped{};  // unreadable display lines and spares, not http(s)
     } rows[] = {
         // clang-format off
-        {"Foo #10 高画質", "", "", New, 10, "Foo (10)", v1},
-        {"Foo 2期 第3話 HD", "", "f1t", New, 3, "Foo (03)", v1},  // the season word is skipped
-        {"Foo episode09 HD", "", "", New, 9, "Foo (09)", v1},
-        {"Foo 200MB 25MB 4", "", "", New, 4, "Foo (04)", v1},  // size words are no numbers
-        {"Foo 追加 第1話", "", "f1t", New, 1, "Foo (01)", v1},  // only true is recorded
-        {"Foo 第2話 HD", "", "f1t", Outcome::AlreadyDownloaded, 2, "Foo (02)", {}},
-        {"Foo 第30話 HD", "", "", None, 0, "", {}},  // 30 is passed over
-        {"Foo HD 第30話 episode", "", "", New, 30, "Foo (30)", v1},  // the last word read keeps it
-        {"Foo HD 第9999話", "", "", New, 9999, "Foo (9999)", v1},
-        {"Foo HD 第10000話", "", "", None, 10000, "", {}},
-        {"Foo 第5話", "", "", Outcome::NotHighQuality, 5, "", {}},
-        {t5, title + display + spares, "", New, 5, n5, all, {0, 1, 0}},
-        {t5, title + spares + display, "", New, 5, n5, {shown}},  // spares before it are dropped
-        {t5, title + display + spares + "var display_movie_url = no quote\n", "", New, 5, n5, {}, {1, 1, 0}},
-        {t5, title + "var display_movie_url = 'file:///x';\n" + spares, "", New, 5, n5, {all[1], all[2]}, {0, 1, 1}},
-        {t5, title + display, "", New, 5, n5, {shown}},  // three lines, the last empty
-        {"", title + "var display_movie_url = 'http://v/1'", "", Outcome::TooFewLines, 0, "", {}},
-        {"", "<html>\n<body>\n</body>\n", "", Outcome::NoTitleLine, 0, "", {}},
+        {"Foo #10 高画質", "", "Foo (10)", New, 10, v1},
+        {"Foo 2期 第3話 HD", "", "Foo (03)", New, 3, v1},  // the season word is skipped
+        {"Foo episode09 HD", "", "Foo (09)", New, 9, v1},
+        {"Foo 200MB 25MB 4", "", "Foo (04)", New, 4, v1},  // size words are no numbers
+        {"Foo 追加 第1話", "", "Foo (01)", New, 1, v1},
+        {"Foo 第2話 HD", "", "Foo (02)", Outcome::AlreadyDownloaded, 2, {}},
+        {"Foo 第30話 HD", "", "", None, 0, {}},  // 30 is passed over
+        {"Foo HD 第30話 episode", "", "Foo (30)", New, 30, v1},  // the last word read keeps it
+        {"Foo HD 第9999話", "", "Foo (9999)", New, 9999, v1},
+        {"Foo HD 第10000話", "", "", None, 10000, {}},
+        {"Foo 第5話", "", "", Outcome::NotHighQuality, 5, {}},
+        {t5, title + display + spares, n5, New, 5, all, {0, 1, 0}},
+        {t5, title + spares + display, n5, New, 5, {shown}},  // spares before it are dropped
+        {t5, title + display + spares + "var display_movie_url = no quote\n", n5, New, 5, {}, {1, 1, 0}},
+        {t5, title + "var display_movie_url = 'file:///x';\n" + spares, n5, New, 5, {all[1], all[2]}, {0, 1, 1}},
+        {t5, title + display, n5, New, 5, {shown}},  // three lines, the last empty
+        {"", title + "var display_movie_url = 'http://v/1'", "", Outcome::TooFewLines, 0, {}},
+        {"", "<html>\n<body>\n</body>\n", "", Outcome::NoTitleLine, 0, {}},
         // The first "<title>" counts, and it must begin its line.
-        {"", "<p><title>\n" + title + "\n", "", Outcome::NoTitleLine, 0, "", {}},
+        {"", "<p><title>\n" + title + "\n", "", Outcome::NoTitleLine, 0, {}},
         // clang-format on
     };
     for (const auto& row : rows) {
-        PlistValue::Array flags;
-        for (const char* f = row.flags; *f != '\0'; ++f) {
-            flags.push_back(*f == '1' ? PlistValue::integer(1) : PlistValue::boolean(*f == 't'));
-        }
-        const PlistValue entry = PlistValue::array(flags);
         const auto r = EpisodePageAnalysis::analyze(
             row.page.empty() ? FixtureSite::episodePage(row.title, v1[0], {}) : row.page, "Foo",
-            &entry);
+            &recorded);
         EXPECT_EQ(std::tie(r.outcome, r.pageTitle, r.episode, r.episodeName, r.sources),
                   std::tie(row.outcome, row.title, row.episode, row.name, row.sources))
             << row.title << row.page;

@@ -21,13 +21,11 @@ PlistValue anime(const std::string& title, std::vector<std::string> keywords = {
     if (keywords.empty()) keywords.push_back(title);
     return FixtureSite::animeRecord(title, std::move(keywords), status, time);
 }
-// The record with one entry set.
 PlistValue with(PlistValue record, const std::string& key, PlistValue value) {
     record.asDictionary()->insert_or_assign(key, std::move(value));
     return record;
 }
 PlistValue list(const std::vector<PlistValue>& records) { return PlistValue::array(records); }
-// Flags of "t" (true) and "f" (false).
 PlistValue flags(const std::string& marks) {
     PlistValue::Array items;
     for (const char m : marks) items.push_back(PlistValue::boolean(m == 't'));
@@ -38,10 +36,8 @@ TEST(AnimeRecordTest, SaysWhyARecordCannotBeUsed) {
     const PlistValue foo = anime("Foo");
     const std::tuple<const char*, PlistValue, std::optional<std::string>> rows[] = {
         // clang-format off
-        {"Usable", foo, {}},
-        {"WithoutKeyword", PlistValue::dictionary({{"title", PlistValue::string("Foo")}}), {}},
-        {"NotADictionary", list({}), "not a dictionary"},
-        {"WithoutTitle", PlistValue::dictionary(), "no \"title\" text"},
+        {"Usable", foo, {}}, {"WithoutKeyword", PlistValue::dictionary({{"title", PlistValue::string("Foo")}}), {}},
+        {"NotADictionary", list({}), "not a dictionary"}, {"WithoutTitle", PlistValue::dictionary(), "no \"title\" text"},
         {"TitleNotText", with(foo, "title", kTrue), "no \"title\" text"},
         {"KeywordNotAList", with(foo, "keyword", kTrue), "\"keyword\" is not a list (Foo)"},
         {"KeywordHoldsNoText", with(foo, "keyword", list({kTrue})), "\"keyword\" holds something other than text (Foo)"},
@@ -78,7 +74,7 @@ TEST(DownloadListTest, MergeKeepsTheUsersStatusAndTheServersEverythingElse) {
 TEST(DownloadListTest, EpisodeRecordMarksTheEpisodeOrRefusesTheName) {
     const PlistValue none = PlistValue::dictionary(),
                      fifth = PlistValue::dictionary({{"Foo", flags("ffffft")}});
-    const std::tuple<const char*, PlistValue, std::string> rows[] = {
+    const std::tuple<std::string, PlistValue, std::string> rows[] = {
         // clang-format off
         {"Foo (05)", none, "ffffft"}, {"Foo (03)", fifth, "ffftft"}, {"Foo (06)", fifth, "ffffftt"},
         {"Foo (TV) (00)", none, "t"}, {"Foo (02)", PlistValue::dictionary({{"Foo", PlistValue::string("x")}}), "fft"},
@@ -94,9 +90,9 @@ TEST(DownloadListTest, EpisodeRecordMarksTheEpisodeOrRefusesTheName) {
             AutoDownloadSystem(platform.services, false).eplstManager(file, before, list({})) ==
             expected)
             << file;
-        const std::string failed =
-            std::string("AutoDownloadSystem -> Failed to Record Episode: ") + file;
-        EXPECT_EQ(platform.log.contains(failed), after.empty()) << file;
+        EXPECT_EQ(platform.log.contains("AutoDownloadSystem -> Failed to Record Episode: " + file),
+                  after.empty())
+            << file;
     }
 }
 
@@ -112,10 +108,8 @@ struct ScanRun {
         system.analyzeWithURL(site.siteURL(), list, episodes);
         platform.runLoop.post([this] { platform.runLoop.quit(0); });
         platform.runLoop.run();
-        Lines lines;
-        for (const std::string& line : platform.log.linesStartingWith("AutoDownloadSystem -> ")) {
-            lines.push_back(line.substr(22));
-        }
+        Lines lines = platform.log.linesStartingWith("AutoDownloadSystem -> ");
+        for (std::string& line : lines) line.erase(0, 22);
         return lines;
     }
 

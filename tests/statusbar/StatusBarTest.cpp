@@ -38,12 +38,11 @@ Lines describe(const Menu& menu) {
 
 // A launched status bar of version 1.2.3 on a test platform in a temporary home.
 struct Harness {
-    explicit Harness(const std::string& serverURL = "http://127.0.0.1:9",
-                     const std::string& programPath = "/opt/kestrova/bin/kestrova")
+    explicit Harness(const std::string& serverURL = "http://127.0.0.1:9")
         : platform({.serverURL = serverURL,
                     .useBuiltInResources = false,
                     .version = "1.2.3",
-                    .programPath = programPath}) {
+                    .programPath = "/opt/Kestrova App/kestrova"}) {
         launch();
     }
     // changes counts the model's changes from then on.
@@ -251,9 +250,7 @@ TEST(StatusBarTest, AutoDownloadMenuShowsAndSwitchesTitlesUnlessLocked) {
     h.platform.center.addObserver(&h, notification::kUpdateDlst,
                                   [&](const PlistValue& list) { show(false, list); });
     test::NotificationRecorder lists(h.platform.center, notification::kUpdateDlst);
-    const auto list = [](const std::vector<PlistValue>& records) {
-        return PlistValue::array(records);
-    };
+    const auto list = [](const std::vector<PlistValue>& r) { return PlistValue::array(r); };
     const std::string use = "自動ダウンロードシステムを使用する";
     show(true, list({anime("On", kTrue), anime("Off", kFalse), anime("1", PlistValue::integer(1)),
                      PlistValue::dictionary({{"status", kTrue}}), PlistValue::string("x")}));
@@ -292,7 +289,7 @@ TEST(StatusBarTest, AutoDownloadMenuShowsAndSwitchesTitlesUnlessLocked) {
 // removes one; the mark goes off with the last. What an entry holds is the autostart folder's
 // business.
 TEST(StatusBarTest, OpenAtLoginAddsOrRemovesOneEntryOfThisProgram) {
-    Harness h{"http://127.0.0.1:9", "/opt/Kestrova App/kestrova"};
+    Harness h;
     const fs::path dir = h.platform.files.configDirectory() / "autostart";
     const auto write = [&](const std::string& name, const std::string& exec) {
         std::ofstream(dir / name) << "[Desktop Entry]\nType=Application\nName=X\nExec=" + exec +
