@@ -4,23 +4,18 @@
 
 #include <algorithm>
 #include <atomic>
-#include <fstream>
 
 #include "app/ActivityLog.h"
 #include "app/AppDelegate.h"
 #include "app/DownloadStatusTable.h"
 #include "app/StoredLists.h"
+#include "download/TestFiles.h"
 #include "platform/system/Files.h"
 #include "support/TestPlatform.h"
 #include "support/Wait.h"
 
 namespace kestrova {
 namespace {
-
-std::string readAll(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), {});
-}
 
 PlistValue record(const std::string& id, const std::string& status) {
     return PlistValue::dictionary(
@@ -45,7 +40,7 @@ TEST(ActivityLog, StartsAnewOnlyAboveThirtyMebibytes) {
         running ? activity.applySizeRule(log) : activity.prepareAndRedirect(log);
         log.log("next");
         // After the kept bytes: a relaunch's separator, then new lines only (two if restarted).
-        const std::string rest = readAll(activity.path()).substr(kept ? size : 0);
+        const std::string rest = test::readFile(activity.path()).substr(kept ? size : 0);
         EXPECT_EQ(rest.starts_with("\n\n\n"), kept && !running);
         EXPECT_TRUE(rest.ends_with("] next\n")) << rest.substr(0, 80);
         EXPECT_EQ(std::count(rest.begin(), rest.end(), '\n'),
@@ -135,9 +130,9 @@ protected:
         delegate.reset();
     }
     std::string logText() const {
-        return readAll(platform.files.applicationDirectory() / "activity.log");
+        return test::readFile(platform.files.applicationDirectory() / "activity.log");
     }
-    void post(const char* name, PlistValue value) { platform.center.post(name, std::move(value)); }
+    void post(const std::string& name, PlistValue value) { platform.center.post(name, std::move(value)); }
 
     test::TestPlatform platform;
     std::unique_ptr<AppDelegate> delegate;
@@ -150,24 +145,24 @@ TEST_F(AppDelegateTest, SettingsAreStoredTheLogIsKeptOnlyWhenAsked) {
     launch();
     EXPECT_EQ(platform.log.lines().front(), "Application Launched.");
     EXPECT_FALSE(platform.reopenDefaults()->objectForKey("downloadedEpisodeList"));
-    EXPECT_EQ(logText().find('\n'), logText().size() - 1);
-    post("updateDefaults_useAutoDownloadSystem", PlistValue::boolean(true));
-    post("updateDefaults_useAutoDownloadSystem", PlistValue::boolean(true));
-    post("updateDefaults_saveDebugLog", PlistValue::boolean(true));
-    post("updateDefaults_saveLogFile", PlistValue::boolean(false));
-    post("updateDefaults_saveLogFile", PlistValue::boolean(true));
-    post("updateDefaults_saveLogFile", PlistValue::string("NO"));
+    // Its first line is the launch's own, no separator before it.
+    EXPECT_TRUE(logText().substr(0, logText().find('\n')).ends_with("] Application Launched."));
+    const auto yes = PlistValue::boolean(true), no = PlistValue::boolean(false);
     const auto list =
         PlistValue::array({PlistValue::dictionary({{"title", PlistValue::string("Bar")}})});
-    post("updateDefaults_dlst", list);
-    post("updateDefaults_dlst", PlistValue::string("not a list"));
     const auto episodes = PlistValue::dictionary({{"Bar", PlistValue::array()}});
-    post("updateDefaults_eplst", episodes);
-    post("updateDefaults_eplst", PlistValue::array());
+    // clang-format off
+    for (const auto& [name, value] : std::vector<std::pair<std::string, PlistValue>>{
+             {"useAutoDownloadSystem", yes}, {"useAutoDownloadSystem", yes}, {"saveDebugLog", yes},
+             {"saveLogFile", no}, {"saveLogFile", yes}, {"saveLogFile", PlistValue::string("NO")},
+             {"dlst", list}, {"dlst", PlistValue::string("not a list")}, {"eplst", episodes},
+             {"eplst", PlistValue::array()}}) {
+        post("updateDefaults_" + name, value);
+    }
+    // clang-format on
     const auto stored = platform.reopenDefaults();
-    EXPECT_TRUE(stored->boolForKey("useAutoDownloadSystem"));
-    EXPECT_TRUE(stored->boolForKey("saveDebugLog"));
-    EXPECT_TRUE(stored->boolForKey("saveLogFile"));
+    for (const char* key : {"useAutoDownloadSystem", "saveDebugLog", "saveLogFile"})
+        EXPECT_TRUE(stored->boolForKey(key)) << key;
     EXPECT_EQ(stored->arrayForKey("autoDownloadList"), list);
     EXPECT_EQ(stored->dictionaryForKey("downloadedEpisodeList"), episodes);
     quit();
