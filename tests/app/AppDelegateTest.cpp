@@ -4,23 +4,20 @@
 
 #include <algorithm>
 #include <atomic>
-#include <fstream>
+#include <mutex>
+#include <set>
 
 #include "app/ActivityLog.h"
 #include "app/AppDelegate.h"
 #include "app/DownloadStatusTable.h"
 #include "app/StoredLists.h"
+#include "download/TestFiles.h"
 #include "platform/system/Files.h"
 #include "support/TestPlatform.h"
 #include "support/Wait.h"
 
 namespace kestrova {
 namespace {
-
-std::string readAll(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), {});
-}
 
 PlistValue record(const std::string& id, const std::string& status) {
     return PlistValue::dictionary(
@@ -45,7 +42,7 @@ TEST(ActivityLog, StartsAnewOnlyAboveThirtyMebibytes) {
         running ? activity.applySizeRule(log) : activity.prepareAndRedirect(log);
         log.log("next");
         // After the kept bytes: a relaunch's separator, then new lines only (two if restarted).
-        const std::string rest = readAll(activity.path()).substr(kept ? size : 0);
+        const std::string rest = test::readFile(activity.path()).substr(kept ? size : 0);
         EXPECT_EQ(rest.starts_with("\n\n\n"), kept && !running);
         EXPECT_TRUE(rest.ends_with("] next\n")) << rest.substr(0, 80);
         EXPECT_EQ(std::count(rest.begin(), rest.end(), '\n'),
@@ -135,9 +132,11 @@ protected:
         delegate.reset();
     }
     std::string logText() const {
-        return readAll(platform.files.applicationDirectory() / "activity.log");
+        return test::readFile(platform.files.applicationDirectory() / "activity.log");
     }
-    void post(const char* name, PlistValue value) { platform.center.post(name, std::move(value)); }
+    void post(const std::string& name, PlistValue value) {
+        platform.center.post(name, std::move(value));
+    }
 
     test::TestPlatform platform;
     std::unique_ptr<AppDelegate> delegate;
@@ -150,24 +149,24 @@ TEST_F(AppDelegateTest, SettingsAreStoredTheLogIsKeptOnlyWhenAsked) {
     launch();
     EXPECT_EQ(platform.log.lines().front(), "Application Launched.");
     EXPECT_FALSE(platform.reopenDefaults()->objectForKey("downloadedEpisodeList"));
-    EXPECT_LT(logText().find("Application Launched."), logText().find('\n')) << logText();
-    post("updateDefaults_useAutoDownloadSystem", PlistValue::boolean(true));
-    post("updateDefaults_useAutoDownloadSystem", PlistValue::boolean(true));
-    post("updateDefaults_saveDebugLog", PlistValue::boolean(true));
-    post("updateDefaults_saveLogFile", PlistValue::boolean(false));
-    post("updateDefaults_saveLogFile", PlistValue::boolean(true));
-    post("updateDefaults_saveLogFile", PlistValue::string("NO"));
+    // Its first line is the launch's own, no separator before it.
+    EXPECT_TRUE(logText().substr(0, logText().find('\n')).ends_with("] Application Launched."));
+    const auto yes = PlistValue::boolean(true), no = PlistValue::boolean(false);
     const auto list =
         PlistValue::array({PlistValue::dictionary({{"title", PlistValue::string("Bar")}})});
-    post("updateDefaults_dlst", list);
-    post("updateDefaults_dlst", PlistValue::string("not a list"));
     const auto episodes = PlistValue::dictionary({{"Bar", PlistValue::array()}});
-    post("updateDefaults_eplst", episodes);
-    post("updateDefaults_eplst", PlistValue::array());
+    // clang-format off
+    for (const auto& [name, value] : std::vector<std::pair<std::string, PlistValue>>{
+             {"useAutoDownloadSystem", yes}, {"useAutoDownloadSystem", yes}, {"saveDebugLog", yes},
+             {"saveLogFile", no}, {"saveLogFile", yes}, {"saveLogFile", PlistValue::string("NO")},
+             {"dlst", list}, {"dlst", PlistValue::string("not a list")}, {"eplst", episodes},
+             {"eplst", PlistValue::array()}}) {
+        post("updateDefaults_" + name, value);
+    }
+    // clang-format on
     const auto stored = platform.reopenDefaults();
-    EXPECT_TRUE(stored->boolForKey("useAutoDownloadSystem"));
-    EXPECT_TRUE(stored->boolForKey("saveDebugLog"));
-    EXPECT_TRUE(stored->boolForKey("saveLogFile"));
+    for (const char* key : {"useAutoDownloadSystem", "saveDebugLog", "saveLogFile"})
+        EXPECT_TRUE(stored->boolForKey(key)) << key;
     EXPECT_EQ(stored->arrayForKey("autoDownloadList"), list);
     EXPECT_EQ(stored->dictionaryForKey("downloadedEpisodeList"), episodes);
     quit();
@@ -179,10 +178,14 @@ TEST_F(AppDelegateTest, SettingsAreStoredTheLogIsKeptOnlyWhenAsked) {
     EXPECT_FALSE(Files::exists(platform.files.applicationDirectory() / "activity.log"));
 }
 
-// An https address, however written, is refused: a manual one with the alert, an automatic one
-// silently; both spend an id. An automatic request takes the entries of the first record with
-// its title, whatever else the list holds (a valid "time"; one without a record logs a fallback).
-TEST_F(AppDelegateTest, RequestsBecomeOperationsHttpsIsRefused) {
+// An https address, however written, is refused unless "allowHTTPS" is set: a manual one with
+// the alert, an automatic one silently; both spend an id. An automatic request takes the
+// entries of the first record with its title, whatever else the list holds (a valid "time"; one
+// without a record logs a fallback).
+class RequestTest : public AppDelegateTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(RequestTest, RequestsBecomeOperationsHttpsOnlyWhenAllowed) {
+    const bool allowed = GetParam();
     const auto foo = [](PlistValue time) {
         return PlistValue::dictionary(
             {{"title", PlistValue::string("Foo")}, {"time", std::move(time)}});
@@ -192,14 +195,17 @@ TEST_F(AppDelegateTest, RequestsBecomeOperationsHttpsIsRefused) {
                            PlistValue::dictionary({{"title", PlistValue::integer(7)}}),
                            foo(PlistValue::integer(24)), foo(PlistValue::string("bad"))}),
         "autoDownloadList");
+    platform.defaults.setObject(PlistValue::boolean(allowed), "allowHTTPS");
     launch();
-    std::atomic<int> reportedId = 0;  // only the manual download reports
-    platform.center.addObserver(&reportedId, "downloadStatus", [&](const PlistValue& report) {
-        reportedId = std::stoi(report.stringFor("id"));
+    std::mutex mutex;
+    std::set<std::string> reported;  // the ids of the manual downloads, which alone report
+    platform.center.addObserver(&reported, "downloadStatus", [&](const PlistValue& report) {
+        std::lock_guard lock(mutex);
+        reported.insert(report.stringFor("id"));
     });
     // Nothing listens on port 9: each download fails before its destination exists.
-    for (const auto& [url, title] : {std::pair{"HTTPS://x/a", ""},
-                                     {"https://x/b", "Foo"},
+    for (const auto& [url, title] : {std::pair{"HTTPS://127.0.0.1:9/a", ""},
+                                     {"https://127.0.0.1:9/b", "Foo"},
                                      {"http://127.0.0.1:9/v", "Foo"},
                                      {"http://127.0.0.1:9/w", "Unknown"},
                                      {"http://127.0.0.1:9/f", ""}}) {
@@ -210,19 +216,26 @@ TEST_F(AppDelegateTest, RequestsBecomeOperationsHttpsIsRefused) {
         }
         post("downloadRequest", PlistValue::dictionary(std::move(request)));
     }
-    ASSERT_EQ(platform.alerts.shown().size(), 1u);
-    EXPECT_EQ(platform.alerts.shown()[0].informativeText, "https 通信には対応しておりません。");
-    EXPECT_EQ(platform.alerts.shown()[0].buttons, (std::vector<std::string>{"OK"}));
+    ASSERT_EQ(platform.alerts.shown().size(), allowed ? 0u : 1u);
+    if (!allowed) {
+        EXPECT_EQ(platform.alerts.shown()[0].informativeText, "https 通信には対応しておりません。");
+        EXPECT_EQ(platform.alerts.shown()[0].buttons, (std::vector<std::string>{"OK"}));
+    }
+    const std::set<std::string> ids =
+        allowed ? std::set<std::string>{"1", "5"} : std::set<std::string>{"5"};
     ASSERT_TRUE(test::waitUntil([&] {
-        return reportedId != 0 &&
-               platform.log.linesStartingWith("AutoDownloadSystem -> Download Failed").size() == 2;
+        std::lock_guard lock(mutex);
+        return reported == ids &&
+               platform.log.linesStartingWith("AutoDownloadSystem -> Download Failed").size() ==
+                   (allowed ? 3u : 2u);
     }));
-    EXPECT_EQ(reportedId, 5);
-    EXPECT_EQ(platform.log.linesStartingWith("FileDownload -> Init: ").size(), 1u);
+    EXPECT_EQ(platform.log.linesStartingWith("FileDownload -> Init: ").size(), ids.size());
     EXPECT_EQ(platform.log.linesStartingWith("AutoDownloadSystem -> Detect Error").size(), 1u);
-    platform.center.removeObserver(&reportedId);
+    platform.center.removeObserver(&reported);
     quit();
 }
+
+INSTANTIATE_TEST_SUITE_P(AllowHTTPS, RequestTest, ::testing::Bool());
 
 // Quitting asks only while a download is downloading, and its answer is the reply.
 TEST_F(AppDelegateTest, QuitAsksOnlyWhileADownloadIsDownloading) {

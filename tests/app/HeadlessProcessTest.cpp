@@ -1,6 +1,6 @@
-// The real program in headless mode, in a temporary home folder: launch, the activity log,
-// SIGTERM (also while a list trickles in), the version, a corrupt settings file, a link in the
-// activity log's place and one Kestrova per settings folder.
+// The real program in headless mode, in a temporary home folder: a corrupt settings file, one
+// Kestrova per settings folder, SIGTERM while a list trickles in, the demo, the hand-off, the
+// version.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -129,22 +129,6 @@ TEST_F(HeadlessProcessTest, SigtermDuringAStalledListFetchExitsAtOnce) {
     EXPECT_FALSE(logContains("AutoDownloadSystem -> Failed to Update Anime List."));
     // The settings were flushed to the store on the way out.
     EXPECT_TRUE(Files::exists(home() / ".config/kestrova/defaults.plist"));
-}
-
-// A link planted where the activity log goes is neither followed nor replaced: the program runs
-// without the log and says so on its standard error.
-TEST_F(HeadlessProcessTest, LinkInPlaceOfTheActivityLogIsRefused) {
-    Files::createDirectories(logPath().parent_path());
-    const auto target = dir.path() / "elsewhere.log";
-    std::filesystem::create_symlink(target, logPath());
-    auto kestrova = start();
-    ASSERT_TRUE(test::waitUntil(
-        [&] { return readAll(output()).find("Application Launched.") != std::string::npos; }, 20s));
-    kestrova->signal(SIGTERM);
-    EXPECT_EQ(kestrova->waitForExit(20s), 0);
-    EXPECT_FALSE(Files::exists(target));
-    EXPECT_TRUE(std::filesystem::is_symlink(logPath()));
-    EXPECT_NE(readAll(output()).find("ActivityLog -> Not a regular file"), std::string::npos);
 }
 
 // The demo runs the real program against its own site, in a profile of its own: the episode is

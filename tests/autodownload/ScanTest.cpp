@@ -1,12 +1,11 @@
-// The auto-download system: its records, the merge of a fetched list with the stored one, the
-// episode record, and whole scans against the demo site on loopback, every log line in order
-// and the posts. What the pages say is the page tables' business; here, what a scan makes of it.
+// The auto-download system: its records, the merge of lists, the episode record, and whole scans
+// against the demo site, every log line in order and the posts; what a scan makes of a page.
 #include <gtest/gtest.h>
 
 #include "autodownload/AnimeRecord.h"
 #include "autodownload/AutoDownloadSystem.h"
-#include "demo/DemoSite.h"
 #include "download/NotificationRecorder.h"
+#include "demo/DemoSite.h"
 #include "messages/Notifications.h"
 #include "support/TestPlatform.h"
 
@@ -21,13 +20,11 @@ PlistValue anime(const std::string& title, std::vector<std::string> keywords = {
     if (keywords.empty()) keywords.push_back(title);
     return DemoSite::animeRecord(title, std::move(keywords), status, time);
 }
-// The record with one entry set.
 PlistValue with(PlistValue record, const std::string& key, PlistValue value) {
     record.asDictionary()->insert_or_assign(key, std::move(value));
     return record;
 }
 PlistValue list(const std::vector<PlistValue>& records) { return PlistValue::array(records); }
-// Flags of "t" (true) and "f" (false).
 PlistValue flags(const std::string& marks) {
     PlistValue::Array items;
     for (const char m : marks) items.push_back(PlistValue::boolean(m == 't'));
@@ -38,10 +35,8 @@ TEST(AnimeRecordTest, SaysWhyARecordCannotBeUsed) {
     const PlistValue foo = anime("Foo");
     const std::tuple<const char*, PlistValue, std::optional<std::string>> rows[] = {
         // clang-format off
-        {"Usable", foo, {}},
-        {"WithoutKeyword", PlistValue::dictionary({{"title", PlistValue::string("Foo")}}), {}},
-        {"NotADictionary", list({}), "not a dictionary"},
-        {"WithoutTitle", PlistValue::dictionary(), "no \"title\" text"},
+        {"Usable", foo, {}}, {"WithoutKeyword", PlistValue::dictionary({{"title", PlistValue::string("Foo")}}), {}},
+        {"NotADictionary", list({}), "not a dictionary"}, {"WithoutTitle", PlistValue::dictionary(), "no \"title\" text"},
         {"TitleNotText", with(foo, "title", kTrue), "no \"title\" text"},
         {"KeywordNotAList", with(foo, "keyword", kTrue), "\"keyword\" is not a list (Foo)"},
         {"KeywordHoldsNoText", with(foo, "keyword", list({kTrue})), "\"keyword\" holds something other than text (Foo)"},
@@ -78,7 +73,7 @@ TEST(DownloadListTest, MergeKeepsTheUsersStatusAndTheServersEverythingElse) {
 TEST(DownloadListTest, EpisodeRecordMarksTheEpisodeOrRefusesTheName) {
     const PlistValue none = PlistValue::dictionary(),
                      fifth = PlistValue::dictionary({{"Foo", flags("ffffft")}});
-    const std::tuple<const char*, PlistValue, std::string> rows[] = {
+    const std::tuple<std::string, PlistValue, std::string> rows[] = {
         // clang-format off
         {"Foo (05)", none, "ffffft"}, {"Foo (03)", fifth, "ffftft"}, {"Foo (06)", fifth, "ffffftt"},
         {"Foo (TV) (00)", none, "t"}, {"Foo (02)", PlistValue::dictionary({{"Foo", PlistValue::string("x")}}), "fft"},
@@ -94,9 +89,9 @@ TEST(DownloadListTest, EpisodeRecordMarksTheEpisodeOrRefusesTheName) {
             AutoDownloadSystem(platform.services, false).eplstManager(file, before, list({})) ==
             expected)
             << file;
-        const std::string failed =
-            std::string("AutoDownloadSystem -> Failed to Record Episode: ") + file;
-        EXPECT_EQ(platform.log.contains(failed), after.empty()) << file;
+        EXPECT_EQ(platform.log.contains("AutoDownloadSystem -> Failed to Record Episode: " + file),
+                  after.empty())
+            << file;
     }
 }
 
@@ -112,10 +107,8 @@ struct ScanRun {
         system.analyzeWithURL(site.siteURL(), list, episodes);
         platform.runLoop.post([this] { platform.runLoop.quit(0); });
         platform.runLoop.run();
-        Lines lines;
-        for (const std::string& line : platform.log.linesStartingWith("AutoDownloadSystem -> ")) {
-            lines.push_back(line.substr(22));
-        }
+        Lines lines = platform.log.linesStartingWith("AutoDownloadSystem -> ");
+        for (std::string& line : lines) line.erase(0, 22);
         return lines;
     }
 
@@ -140,8 +133,8 @@ TEST(ScanTest, NormalRoadLogsEveryStepInOrder) {
     (*merged.asArray())[0].asDictionary()->insert_or_assign("status", kFalse);
     run.site.setDownloadList(served);
     run.site.setTopPage(DemoSite::topPage(
-        {DemoSite::titleBlock("w/foo4", "Foo 第4話 HD"), DemoSite::titleBlock("w/re1", "Re/Start"),
-         DemoSite::titleBlock("w/foo5", "Foo")},
+        {DemoSite::titleBlock("w/foo4", "Foo 第4話 HD"),
+         DemoSite::titleBlock("w/re1", "Re/Start"), DemoSite::titleBlock("w/foo5", "Foo")},
         {}));
     const std::string v = run.site.siteURL() + "v/";
     run.site.setPage("w/re1",
@@ -220,31 +213,25 @@ TEST(ScanTest, EpisodeFailuresAreLoggedAndTheScanGoesOn) {
 // list handed in, [Foo], so the refresh says nothing.
 TEST(ScanTest, EndsEarlyWithTheReason) {
     const PlistValue foo = list({anime("Foo")}), none = PlistValue::dictionary();
-    const struct {
-        const char* name;
-        std::optional<PlistValue> list, episodes;
-        const char *served, *top;  // the list's document (nullptr: the list), the top page
-        bool enabled;
-        std::string lines;
-    } rows[] = {
-        // clang-format off
-        {"NoList", {}, none, nullptr, "", true, "Failed to Update Anime List.|Start Analyze.|Failed to Get AutoDownloadList."},
-        {"NoEpisodeList", foo, {}, nullptr, "", true, "Start Analyze.|Failed to Get EpisodeList."},
-        // Switched off, a scan only refreshes the list.
-        {"SwitchedOff", foo, none, kNotAList, "", false, "Rejected dlst.plist: not a list.|Failed to Update Anime List."},
-        {"TopPageNotText", foo, none, nullptr, "caf\xe9", true, "Start Analyze.|Failed to Get HTML: Top Page."},
-        {"NoRanking", foo, none, nullptr, "<p/>", true, "Start Analyze.|Get HTML: Top Page.|Error in HTML: Top Page."},
-        // clang-format on
-    };
-    for (const auto& row : rows) {
+    // The list and episode record handed in, the list's document (nullptr: the list), the top
+    // page, whether the system is on, and the scan's lines.
+    const std::tuple<std::optional<PlistValue>, std::optional<PlistValue>, const char*, const char*,
+                     bool, Lines>
+        rows[] = {
+            // clang-format off
+            {{}, none, nullptr, "", true, {"Failed to Update Anime List.", "Start Analyze.", "Failed to Get AutoDownloadList."}},
+            {foo, {}, nullptr, "", true, {"Start Analyze.", "Failed to Get EpisodeList."}},
+            // Switched off, a scan only refreshes the list.
+            {foo, none, kNotAList, "", false, {"Rejected dlst.plist: not a list.", "Failed to Update Anime List."}},
+            {foo, none, nullptr, "caf\xe9", true, {"Start Analyze.", "Failed to Get HTML: Top Page."}},
+            {foo, none, nullptr, "<p/>", true, {"Start Analyze.", "Get HTML: Top Page.", "Error in HTML: Top Page."}},
+            // clang-format on
+        };
+    for (const auto& [handed, episodes, served, top, enabled, lines] : rows) {
         ScanRun run;
-        row.served ? run.site.setDownloadListBody(row.served) : run.site.setDownloadList(row.list);
-        run.site.setTopPage(row.top);
-        std::string lines;
-        for (const std::string& line : run.scan(row.list, row.episodes, row.enabled)) {
-            lines += (lines.empty() ? "" : "|") + line;
-        }
-        EXPECT_EQ(lines, row.lines) << row.name;
+        served ? run.site.setDownloadListBody(served) : run.site.setDownloadList(handed);
+        run.site.setTopPage(top);
+        EXPECT_EQ(run.scan(handed, episodes, enabled), lines);
     }
 }
 

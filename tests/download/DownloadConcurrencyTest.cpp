@@ -40,8 +40,7 @@ protected:
         return queued(std::make_shared<FileDownload>(platform.services,
                                                      server.url("/" + std::to_string(id)), id));
     }
-    // A source of episode with "time" 1 (a mark of 5 MiB) serving size bytes, which tell the
-    // sources apart.
+    // A source of episode with "time" 1 (a mark of 5 MiB); its size tells it apart.
     std::shared_ptr<FileDownload_Auto> addSource(const std::string& episode, std::size_t size,
                                                  const std::string& gate) {
         server.reply("/" + std::to_string(size), {.body = std::string(size, 'x'), .gate = gate});
@@ -103,48 +102,42 @@ TEST_F(DownloadConcurrencyTest, CancelsEndDownloadsQuietlyAndKeepFinishedOnes) {
     EXPECT_EQ(observer.calls, 4);
 }
 
-// The first two sources finish at the same moment; the third is still loading when the winner
-// announces; another episode's source finishes at the same moment too.
+// The first two sources finish at the same moment, with another episode's source. The third
+// passes the size test after the winner has claimed the episode but before the announcement
+// has reached it: an observer ahead of the sources holds it until then. The fourth is still
+// loading when the announcement comes.
 TEST_F(DownloadConcurrencyTest, EachEpisodeHasExactlyOneWinner) {
+    std::shared_ptr<FileDownload_Auto> late;
+    int held = 0;
+    platform.center.addObserver(&held, notification::kAutoDownloadComplete,
+                                [&](const PlistValue& name) {
+                                    if (name != PlistValue::string("Title (01)")) return;
+                                    ++held;
+                                    server.openGate("late");
+                                    test::waitUntil([&] { return late->isFinished(); });
+                                });
     const auto first = addSource("Title (01)", 6 * kMiB, "go");
     const auto second = addSource("Title (01)", 6 * kMiB + 1, "go");
-    const auto slow = addSource("Title (01)", 7 * kMiB, "never");
+    late = addSource("Title (01)", 7 * kMiB, "late");
+    const auto slow = addSource("Title (01)", 7 * kMiB + 1, "never");
     const auto other = addSource("Title (02)", 6 * kMiB + 2, "go");
-    ASSERT_TRUE(test::waitUntil(
-        [&] { return server.waitingAt("go") == 3 && server.waitingAt("never") == 1; }));
+    ASSERT_TRUE(test::waitUntil([&] {
+        return server.waitingAt("go") == 3 && server.waitingAt("late") == 1 &&
+               server.waitingAt("never") == 1;
+    }));
     server.openGate("go");
-    ASSERT_TRUE(test::waitUntil([&] { return observer.calls == 4; }));
+    ASSERT_TRUE(test::waitUntil([&] { return observer.calls == 5; }));
+    platform.center.removeObserver(&held);
+    EXPECT_EQ(held, 1);
     Strings episodes = announced.strings();
     std::sort(episodes.begin(), episodes.end());
     EXPECT_EQ(episodes, (Strings{"Title (01)", "Title (02)"}));
     EXPECT_NE(first->isCancelled(), second->isCancelled());
-    EXPECT_TRUE(slow->isCancelled() && !other->isCancelled());
+    EXPECT_TRUE(late->isCancelled() && slow->isCancelled() && !other->isCancelled());
+    EXPECT_EQ(platform.log.linesStartingWith("AutoDownloadSystem -> Download Complete").size(), 2u);
     EXPECT_EQ(test::filesIn(platform.files.applicationDirectory()),
               (Files{{"Title (01).mp4", first->isCancelled() ? 6 * kMiB + 1 : 6 * kMiB},
                      {"Title (02).mp4", 6 * kMiB + 2}}));
-}
-
-// The second source passes the size test after the first has claimed the episode but before
-// the announcement has reached it: an observer ahead of the sources holds it until then.
-TEST_F(DownloadConcurrencyTest, SourcePassingAfterTheClaimEndsAsDuplicate) {
-    std::shared_ptr<FileDownload_Auto> second;
-    int held = 0;
-    platform.center.addObserver(&held, notification::kAutoDownloadComplete, [&](const PlistValue&) {
-        ++held;
-        server.openGate("second");
-        test::waitUntil([&] { return second->isFinished(); });
-    });
-    addSource("Title (01)", 6 * kMiB, "first");
-    second = addSource("Title (01)", 7 * kMiB, "second");
-    server.openGate("first");
-    ASSERT_TRUE(test::waitUntil([&] { return observer.calls == 2; }));
-    platform.center.removeObserver(&held);
-    EXPECT_EQ(held, 1);
-    EXPECT_TRUE(second->isCancelled());
-    EXPECT_EQ(platform.log.linesStartingWith("AutoDownloadSystem -> Download Complete").size(), 1u);
-    EXPECT_EQ(announced.strings(), Strings{"Title (01)"});
-    EXPECT_EQ(test::filesIn(platform.files.applicationDirectory()),
-              (Files{{"Title (01).mp4", 6 * kMiB}}));
 }
 
 // Sources come and go while announcements of another episode are posted from another thread:
@@ -159,12 +152,11 @@ TEST_F(DownloadConcurrencyTest, SourcesGoWhileAnnouncementsArePosted) {
     });
     std::vector<std::weak_ptr<FileDownload_Auto>> sources;
     for (std::size_t size = 1; size <= 40; ++size) sources.push_back(addSource("T (01)", size, ""));
-    const bool released = test::waitUntil([&] {
+    EXPECT_TRUE(test::waitUntil([&] {
         return std::all_of(sources.begin(), sources.end(), [](auto& s) { return s.expired(); });
-    });
+    }));
     stop = true;
     poster.join();
-    EXPECT_TRUE(released);
 }
 
 }  // namespace

@@ -1,10 +1,14 @@
-// A manual download run on the test's thread: what it makes of each way its transfer ends
-// (status records, banner, log, the file kept or removed), also on a disk too small for it.
+// Downloads run on the test's thread. A manual one: what it makes of each way its transfer ends
+// (status records, banner, log, the file kept or removed), also on a disk too small for it. One
+// source of an episode: the size mark from "time", the ending its size (or the free space)
+// decides, the file a win leaves, and the announcements it heeds.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <map>
 #include <optional>
 
-#include "download/FileDownload.h"
+#include "download/FileDownload_Auto.h"
 #include "download/NotificationRecorder.h"
 #include "download/TestFiles.h"
 #include "messages/Notifications.h"
@@ -39,11 +43,9 @@ class FileDownloadTest : public ::testing::TestWithParam<Case> {};
 TEST_P(FileDownloadTest, ReportsItsStepsAndKeepsOnlyAFinishedFile) {
     const Case& row = GetParam();
     std::optional<test::TmpfsMount> disk;  // 32 MiB: less than the 64 MiB a download leaves free
-    if (row.setup == Setup::FullDisk && !disk.emplace(32 * kMiB).mounted()) {
+    if (row.setup == Setup::FullDisk && !disk.emplace(32 * kMiB).mounted())
         GTEST_SKIP() << disk->why();
-    }
-    const test::TestPlatform platform(
-        {.home = disk ? disk->path() / "home" : std::filesystem::path()});
+    const test::TestPlatform platform({.home = disk ? disk->path() / "home" : ""});
     const test::NotificationRecorder records(platform.center, notification::kDownloadStatus);
     const auto folder = platform.files.downloadsDirectory();
     if (row.setup == Setup::NameTaken) test::writeFile(folder / "clip.mp4", "mine");
@@ -105,6 +107,121 @@ const Case kCases[] = {
          {"setup 0%", "downloading", "error エラー"}, Setup::FullDisk)};
 
 INSTANTIATE_TEST_SUITE_P(Cases, FileDownloadTest, ::testing::ValuesIn(kCases), test::ParamName());
+
+const std::string kLog = "AutoDownloadSystem -> ";
+const std::string kBody = test::LoopbackServer::pattern(6 * kMiB);  // above a mark of 5 MiB
+
+std::shared_ptr<FileDownload_Auto> makeSource(const test::TestPlatform& platform,
+                                              const std::string& url, const std::string& episode,
+                                              std::optional<PlistValue> time) {
+    PlistValue::Dictionary anime{{key::kFile, PlistValue::string(episode)}};
+    if (time) anime.emplace(key::kTime, *time);
+    return std::make_shared<FileDownload_Auto>(platform.services, url,
+                                               PlistValue::dictionary(std::move(anime)), nullptr);
+}
+
+// The size mark in MiB; a "time" that gives none is logged and means 150.
+TEST(FileDownloadAutoMark, ComesFromTime) {
+    const std::string kInvalidTime = "Detect Error: dlst.plist has invalid value in <time>.";
+    // clang-format off
+    const std::pair<std::optional<PlistValue>, std::int64_t> marks[] = {
+        {std::nullopt, 150}, {PlistValue::integer(0), 150}, {PlistValue::integer(-3), 150},
+        {PlistValue::boolean(true), 150}, {PlistValue::real(std::nan("")), 150},
+        {PlistValue::integer(24), 120}, {PlistValue::string(" 24分"), 120},
+        {PlistValue::real(2.9), 10}, {PlistValue::integer(1'000'000'000), 5'000'000'000},
+        // Clamped to 32 bits.
+        {PlistValue::integer(100'000'000'000), 10'737'418'235},
+        {PlistValue::real(1e12), 10'737'418'235}};
+    // clang-format on
+    for (std::size_t row = 0; row < std::size(marks); ++row) {
+        SCOPED_TRACE(row);
+        const test::TestPlatform platform;
+        const auto& [time, mebibytes] = marks[row];
+        EXPECT_EQ(makeSource(platform, "http://h/", "E (01)", time)->fileSizeHD(), mebibytes);
+        EXPECT_EQ(platform.log.contains(kLog + kInvalidTime), mebibytes == 150);
+    }
+}
+
+// The first three end as cancelled.
+enum class Ending { Refused, Announced, NoSpace, Failed, Unsuitable, Won };
+
+struct Source {
+    const char* name;
+    test::LoopbackServer::Reply reply;
+    Ending ending;
+    std::string episode = "Title (01)";
+    std::string stem = "Title (01)";  // of its file names
+    bool taken = false;               // "<stem>.mp4" exists already
+};
+
+class FileDownloadAutoTest : public ::testing::TestWithParam<Source> {};
+
+// With "time" 1: a mark of 5 MiB.
+TEST_P(FileDownloadAutoTest, EndsAsItsSizeDecides) {
+    const Source& row = GetParam();
+    std::optional<test::TmpfsMount> disk;  // 32 MiB: less than the 64 MiB a download leaves free
+    if (row.ending == Ending::NoSpace && !disk.emplace(32 * kMiB).mounted())
+        GTEST_SKIP() << disk->why();
+    const test::TestPlatform platform({.home = disk ? disk->path() / "home" : ""});
+    const auto folder = platform.files.applicationDirectory();
+    if (row.taken) test::writeFile(folder / (row.stem + ".mp4"), "earlier");
+    test::LoopbackServer server;
+    server.reply("/v", row.reply);
+    const auto source = makeSource(platform, server.url("/v"), row.episode, PlistValue::integer(1));
+    // An announcement of its episode ends it before its request, one of another leaves it alone.
+    const bool ownAnnounced = row.ending == Ending::Announced;
+    platform.center.post(notification::kAutoDownloadComplete,
+                         PlistValue::string(ownAnnounced ? row.episode : "Other (01)"));
+    const test::NotificationRecorder announced(platform.center,
+                                               notification::kAutoDownloadComplete);
+    source->start();
+
+    EXPECT_TRUE(source->isFinished());
+    EXPECT_EQ(source->isCancelled(), row.ending <= Ending::NoSpace);
+    EXPECT_EQ(server.requestCount("/v"), ownAnnounced ? 0u : 1u);
+    const std::string loading = row.stem + ".download";
+    const std::string sized = kLog + (folder / loading).string() + ": " +
+                              std::to_string(row.reply.body.size() / kMiB) + " MB";
+    const std::map<Ending, Strings> lines{
+        {Ending::Refused,
+         {kLog + "Too Small: " + server.url("/v") + " (" +
+          (row.reply.delivery == Delivery::Chunked ? "no length" : "4 MB") + ")"}},
+        {Ending::Announced, {}},
+        {Ending::NoSpace, {kLog + "Not Enough Space: " + loading + " (24 MB)"}},
+        {Ending::Failed,
+         {kLog + "Download Failed: " + loading + ": HTTP response code said error"}},
+        {Ending::Unsuitable, {sized, kLog + "Unsuitable File: " + loading}},
+        {Ending::Won, {sized, kLog + "Download Complete: " + loading}}};
+    EXPECT_EQ(platform.log.linesStartingWith(kLog), lines.at(row.ending));
+    const bool won = row.ending == Ending::Won;
+    EXPECT_EQ(announced.strings(), won ? Strings{row.episode} : Strings{});
+    const std::string file = row.stem + (row.taken ? " (1).mp4" : ".mp4");
+    EXPECT_EQ(test::readFile(folder / file), won ? kBody : "");
+    EXPECT_EQ(test::filesIn(folder).size(), (won ? 1u : 0u) + row.taken);
+}
+
+std::string kanji(int times) { return times == 0 ? "" : "𠮷" + kanji(times - 1); }
+
+const Source kSources[] = {
+    Source("BelowTheMarkRefused", {.body = std::string(5 * kMiB - 1, 'x')}, Ending::Refused),
+    Source("WithoutLengthRefused", {.body = kBody, .delivery = Delivery::Chunked}, Ending::Refused),
+    Source("AtTheMarkUnsuitable", {.body = std::string(5 * kMiB, 'x')}, Ending::Unsuitable),
+    Source("AboveTheMarkWins", {.body = kBody}, Ending::Won),
+    Source("AnnouncedWhileWaiting", {.body = kBody}, Ending::Announced),
+    Source("NotFoundFails", {.status = 404, .body = kBody}, Ending::Failed),
+    // 24 MiB would fit on the disk, but leave less than the 64 MiB kept free.
+    Source("TooLittleLeftFreeRefused", {.body = std::string(24 * kMiB, 'x')}, Ending::NoSpace),
+    Source("WinnerTakesAFreeName", {.body = kBody}, Ending::Won, "Title (01)", "Title (01)", true),
+    Source("SlashInTheFileNameReplaced", {.body = kBody}, Ending::Won, "F/Z (03)", "F／Z (03)"),
+    Source("NulInTheFileNameReplaced", {.body = kBody}, Ending::Won, std::string("A\0B (04)", 8),
+           "A／B (04)"),
+    // 90 four-byte characters keep 58 (232 bytes): with " (05)" and ".download", or a
+    // numbered " (9999).mp4", they fill at most 255 bytes, and a 59th would be split.
+    Source("LongTitleShortenedKeepingTheEpisodeNumber", {.body = kBody}, Ending::Won,
+           kanji(90) + " (05)", kanji(58) + " (05)")};
+
+INSTANTIATE_TEST_SUITE_P(Cases, FileDownloadAutoTest, ::testing::ValuesIn(kSources),
+                         test::ParamName());
 
 }  // namespace
 }  // namespace kestrova

@@ -20,8 +20,6 @@ public:
         });
     }
     ~NotificationRecorder() { center_.removeObserver(this); }
-    NotificationRecorder(const NotificationRecorder&) = delete;
-    NotificationRecorder& operator=(const NotificationRecorder&) = delete;
 
     std::vector<PlistValue> objects() const {
         std::lock_guard lock(mutex_);

@@ -37,8 +37,8 @@ public:
         Rest rest = Rest::Partial;
         bool breakEveryTime = false;
     };
-    Source(Setup setup, unsigned seed)
-        : body(test::LoopbackServer::pattern(setup.size, seed)), setup_(setup) {}
+    // The seed shifts the pattern, so that two sources' bytes differ.
+    Source(Setup setup, std::size_t seed) : body(shifted(setup.size, seed)), setup_(setup) {}
     // Made before the server and so gone after it: no answer outlives the source.
     void serveOn(test::LoopbackServer& server, const std::string& path) {
         server.route(path,
@@ -57,6 +57,10 @@ public:
     const std::string body;
 
 private:
+    static std::string shifted(std::size_t size, std::size_t seed) {
+        std::string bytes = test::LoopbackServer::pattern(size + seed);
+        return bytes.substr(seed);
+    }
     void answer(const httplib::Request& request, httplib::Response& response) {
         const std::string range = request.get_header_value("Range");
         {

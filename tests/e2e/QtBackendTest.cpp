@@ -19,7 +19,7 @@ namespace {
 using namespace std::chrono_literals;
 
 // One QApplication for the test program, offscreen and away from its runner's session bus.
-class OffscreenQt : public ::testing::Environment {
+struct OffscreenQt : ::testing::Environment {
     void SetUp() override {
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
         ::setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent", 1);
@@ -47,9 +47,8 @@ TEST(QtMenuMirrorTest, FollowsTheModelInPlaceWithQtsOwnLabels) {
     QtMenuMirror mirror(qmenu, QtMenuMirror::Labels::Qt, nullptr);
     Menu model("Main");
     auto paste = std::make_shared<MenuItem>("paste");
-    for (auto item : {paste, MenuItem::separatorItem(), std::make_shared<MenuItem>("quit")}) {
+    for (auto item : {paste, MenuItem::separatorItem(), std::make_shared<MenuItem>("quit")})
         model.addItem(item);
-    }
     mirror.sync(model);
     const QList<QAction*> fixed = qmenu.actions();
 

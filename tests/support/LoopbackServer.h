@@ -60,8 +60,8 @@ public:
             return static_cast<std::size_t>(std::count(paths_.begin(), paths_.end(), path));
         });
     }
-    // size bytes of a reproducible pattern that differs for each seed.
-    static std::string pattern(std::size_t size, unsigned seed = 0);
+    // size bytes of a reproducible pattern.
+    static std::string pattern(std::size_t size);
 
 private:
     // Runs f with mutex_ held, waking the replies that wait for a change.

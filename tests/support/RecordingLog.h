@@ -1,11 +1,13 @@
 #pragma once
 
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <string>
 #include <vector>
 
-#include "platform/SystemLog.h"
+#include "platform/system/StderrLog.h"
 
 namespace kestrova::test {
 
@@ -13,14 +15,32 @@ namespace kestrova::test {
 // appends each line to that file (without touching the test process's standard error).
 class RecordingLog : public SystemLog {
 public:
-    void log(std::string_view message) override;
-    bool redirectToFile(const std::filesystem::path& path) override;
-
-    std::vector<std::string> lines() const;
+    void log(std::string_view message) override {
+        std::lock_guard lock(mutex_);
+        lines_.emplace_back(message);
+        if (!file_.empty()) {
+            std::ofstream(file_, std::ios::app | std::ios::binary)
+                << StderrLog::formatLine(message) << '\n';
+        }
+    }
+    bool redirectToFile(const std::filesystem::path& path) override {
+        std::lock_guard lock(mutex_);
+        file_ = path;
+        return std::ofstream(file_, std::ios::app).good();
+    }
+    std::vector<std::string> lines() const { return linesStartingWith(""); }
     // Messages that begin with prefix, in order.
-    std::vector<std::string> linesStartingWith(const std::string& prefix) const;
-    bool contains(const std::string& message) const;
-    void clear();
+    std::vector<std::string> linesStartingWith(const std::string& prefix) const {
+        std::lock_guard lock(mutex_);
+        std::vector<std::string> out;
+        std::copy_if(lines_.begin(), lines_.end(), std::back_inserter(out),
+                     [&](const std::string& l) { return l.starts_with(prefix); });
+        return out;
+    }
+    bool contains(const std::string& message) const {
+        const auto all = lines();
+        return std::find(all.begin(), all.end(), message) != all.end();
+    }
 
 private:
     mutable std::mutex mutex_;

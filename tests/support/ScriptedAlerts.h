@@ -12,10 +12,22 @@ namespace kestrova::test {
 // order, or with the alert's default answer when the script is empty.
 class ScriptedAlerts : public AlertService {
 public:
-    int runModal(const Alert& alert) override;
-    void answerNext(int returnCode);
-    std::vector<Alert> shown() const;
-    void clear();
+    int runModal(const Alert& alert) override {
+        std::lock_guard lock(mutex_);
+        shown_.push_back(alert);
+        if (answers_.empty()) return alert.defaultReturnCode();
+        const int answer = answers_.front();
+        answers_.pop_front();
+        return answer;
+    }
+    void answerNext(int returnCode) {
+        std::lock_guard lock(mutex_);
+        answers_.push_back(returnCode);
+    }
+    std::vector<Alert> shown() const {
+        std::lock_guard lock(mutex_);
+        return shown_;
+    }
 
 private:
     mutable std::mutex mutex_;

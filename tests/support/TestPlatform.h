@@ -1,7 +1,6 @@
 #pragma once
 
 #include <filesystem>
-#include <map>
 #include <memory>
 #include <string>
 #include <utility>
@@ -35,24 +34,47 @@ public:
     struct Options {
         std::string serverURL = "http://127.0.0.1:9";
         std::string siteURL = "http://127.0.0.1:9/";
-        // The program's own bundle, or one made of these version, path and resources ("dlst",
-        // "eplst").
+        // The program's own bundle, or one of this version and path without resources.
         bool useBuiltInResources = true;
-        std::map<std::string, std::string> resources{};
         std::string version = "0.0.0-test";
         std::filesystem::path programPath = "/usr/bin/kestrova";
         // The home folder (made when missing); "<tempDir>/home" when empty.
         std::filesystem::path home{};
     };
 
-    TestPlatform();
-    explicit TestPlatform(Options options);
+    TestPlatform() : TestPlatform(Options()) {}
+    explicit TestPlatform(const Options& options)
+        : process(backend, log,
+                  makeFiles(options.home.empty() ? tempDir.path() / "home" : options.home),
+                  Configuration::make(options.serverURL, options.siteURL),
+                  options.useBuiltInResources ? Bundle::main()
+                                              : Bundle(options.version, options.programPath, {})),
+          services(process.services()),
+          center(services.center),
+          defaults(services.defaults),
+          files(services.files),
+          runLoop(backend.runLoop()),
+          alerts(backend.alerts()),
+          pasteboard(backend.pasteboard()),
+          statusBar(backend.statusBar()) {}
 
-    const std::filesystem::path& home() const { return files.homeDirectory(); }
     // A new UserDefaults over the same store, loaded, as after a restart.
-    std::unique_ptr<UserDefaults> reopenDefaults();
+    std::unique_ptr<UserDefaults> reopenDefaults() {
+        auto reopened = std::make_unique<UserDefaults>(
+            files.configDirectory() / "kestrova" / "defaults.plist", log);
+        reopened->load();
+        return reopened;
+    }
     // The banners delivered so far, (title, text) in order: the headless backend logs them.
-    std::vector<std::pair<std::string, std::string>> banners() const;
+    std::vector<std::pair<std::string, std::string>> banners() const {
+        std::vector<std::pair<std::string, std::string>> delivered;
+        for (const std::string& line : log.linesStartingWith("Banner -> ")) {
+            const std::size_t colon = line.find(": ");
+            delivered.emplace_back(line.substr(10, colon - 10),
+                                   colon == std::string::npos ? "" : line.substr(colon + 2));
+        }
+        return delivered;
+    }
 
     TempDir tempDir;
     RecordingLog log;
@@ -66,7 +88,12 @@ public:
     ScriptedAlerts& alerts;
     HeadlessPasteboard& pasteboard;
     HeadlessStatusBar& statusBar;
-    Cancellation& shutdown;
+
+private:
+    static Files makeFiles(const std::filesystem::path& home) {
+        Files::createDirectories(home);
+        return Files(home, home / ".config");
+    }
 };
 
 }  // namespace kestrova::test

@@ -1,8 +1,10 @@
 #pragma once
 
-#include <cstddef>
-#include <filesystem>
-#include <string>
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <system_error>
 
 #include "support/TempDir.h"
 
@@ -13,18 +15,28 @@ namespace kestrova::test {
 // sandbox that allows it; when it fails, mounted() is false and why() says what went wrong.
 class TmpfsMount {
 public:
-    explicit TmpfsMount(std::size_t bytes);
-    ~TmpfsMount();
+    explicit TmpfsMount(std::size_t bytes) {
+        const std::string options = "size=" + std::to_string(bytes) + ",mode=0755";
+        if (::geteuid() != 0) {
+            why_ = "mounting a tmpfs needs root";
+        } else if (::mount("tmpfs", path().c_str(), "tmpfs", MS_NOSUID | MS_NODEV,
+                           options.c_str()) != 0) {
+            why_ = "mounting a tmpfs failed: " + std::generic_category().message(errno);
+        }
+    }
+    // A lazy unmount: the folder is let go even should a file in it still be open.
+    ~TmpfsMount() {
+        if (mounted()) ::umount2(path().c_str(), MNT_DETACH);
+    }
     TmpfsMount(const TmpfsMount&) = delete;
     TmpfsMount& operator=(const TmpfsMount&) = delete;
 
-    bool mounted() const { return mounted_; }
+    bool mounted() const { return why_.empty(); }
     const std::string& why() const { return why_; }
     const std::filesystem::path& path() const { return folder_.path(); }
 
 private:
     TempDir folder_;
-    bool mounted_ = false;
     std::string why_;
 };
 

@@ -36,8 +36,7 @@ TEST(PlainRunLoop, ModalStateHoldsDefaultModeTimersOnly) {
     PlainRunLoop loop;
     int common = 0, held = 0, heldDuringModal = 0, removedFired = 0;
     bool modal = false;
-    RunLoop::TimerId removed = 0;
-    removed = loop.addTimer(milliseconds(1), RunLoopMode::Common, [&] {
+    RunLoop::TimerId removed = loop.addTimer(milliseconds(1), RunLoopMode::Common, [&] {
         ++removedFired;
         loop.removeTimer(removed);
     });

@@ -46,26 +46,24 @@ const Case kCases[] = {
 INSTANTIATE_TEST_SUITE_P(Cases, DownloadFileNameTest, ::testing::ValuesIn(kCases),
                          test::ParamName());
 
-std::string repeated(const std::string& text, int times) {
+std::string times(const std::string& text, int count) {
     std::string out;
-    while (times-- > 0) out += text;
+    while (count-- > 0) out += text;
     return out;
 }
 
-TEST(DownloadFileName, LongNamesAreShortenedKeepingExtensionAndWholeCharacters) {
-    EXPECT_EQ(DownloadFileName::safe(repeated("a", 300) + ".mp4"), repeated("a", 251) + ".mp4");
-    // 3 bytes each: 83 of them and ".mp4" fill 253 of the 255 bytes.
-    EXPECT_EQ(DownloadFileName::safe(repeated("あ", 100) + ".mp4"), repeated("あ", 83) + ".mp4");
-}
-
-TEST(DownloadFileName, NumberedNamesFollowTheBrowsersAndStayShortEnough) {
-    EXPECT_EQ(DownloadFileName::numbered("clip.mp4", 1), "clip (1).mp4");
+// At most 255 bytes, keeping the extension and whole characters; numbered like the browsers.
+TEST(DownloadFileName, LongAndNumberedNamesKeepExtensionAndWholeCharacters) {
+    EXPECT_EQ(DownloadFileName::safe(times("a", 300) + ".mp4"), times("a", 251) + ".mp4");
+    // An extension that leaves no room for the stem is cut like the rest.
+    EXPECT_EQ(DownloadFileName::shortened("abc.mp4", 4), "abc.");
+    // 3 bytes each: 83 of them and ".mp4" fill 253 bytes; one more makes room for " (12)".
+    EXPECT_EQ(DownloadFileName::safe(times("あ", 100) + ".mp4"), times("あ", 83) + ".mp4");
+    EXPECT_EQ(DownloadFileName::numbered(times("あ", 83) + ".mp4", 12),
+              times("あ", 82) + " (12).mp4");
     EXPECT_EQ(DownloadFileName::numbered("README", 2), "README (2)");
     EXPECT_EQ(DownloadFileName::numbered(".hidden", 3), ".hidden (3)");
     EXPECT_EQ(DownloadFileName::numbered("Title (01).download", 1), "Title (01) (1).download");
-    // 253 bytes: one character makes room for " (12)".
-    EXPECT_EQ(DownloadFileName::numbered(repeated("あ", 83) + ".mp4", 12),
-              repeated("あ", 82) + " (12).mp4");
 }
 
 }  // namespace

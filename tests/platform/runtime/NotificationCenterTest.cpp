@@ -1,5 +1,5 @@
-// The notification center: synchronous delivery by name, removal by owner, and removal racing
-// posts on other threads (also run under ThreadSanitizer).
+// The notification center: synchronous delivery by name, removal by owner, and removal while a
+// delivery runs on this thread or another (also run under ThreadSanitizer).
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -13,7 +13,8 @@ namespace kestrova {
 namespace {
 
 // Delivered before post() returns, on the posting thread, to every observer of the name; a post
-// from inside a delivery is delivered too; an observer may remove itself and one not yet called.
+// from inside a delivery is delivered too; an observer may remove itself and one not yet called
+// in the same post.
 TEST(NotificationCenter, DeliversByNameOnThePostingThread) {
     NotificationCenter center;
     int a = 0, b = 0, other = 0, inner = 0;
@@ -39,7 +40,7 @@ TEST(NotificationCenter, DeliversByNameOnThePostingThread) {
 }
 
 // Once removeObserver has returned, the observer is never called again, even while another
-// thread is in the middle of delivering to it.
+// thread is in the middle of delivering to it: the removal waits for that delivery.
 TEST(NotificationCenter, RemovalWaitsForADeliveryRunningOnAnotherThread) {
     NotificationCenter center;
     std::atomic<bool> inside{false}, release{false}, finished{false}, removed{false};
@@ -62,35 +63,6 @@ TEST(NotificationCenter, RemovalWaitsForADeliveryRunningOnAnotherThread) {
     poster.join();
     center.post("slow");
     EXPECT_EQ(callsAfterRemoval.load(), 0);
-}
-
-TEST(NotificationCenter, RemovalsAndPostsRaceWithoutCallingRemovedObservers) {
-    NotificationCenter center;
-    constexpr int kObservers = 64;
-    std::vector<std::atomic<bool>> removedFlags(kObservers);
-    std::atomic<int> violations{0}, received{0};
-    std::vector<int> tokens(kObservers);
-    for (int i = 0; i < kObservers; ++i) {
-        center.addObserver(&tokens[i], "race", [&, i](const PlistValue&) {
-            if (removedFlags[i]) ++violations;
-            ++received;
-        });
-    }
-    std::atomic<bool> stop{false};
-    std::vector<std::thread> posters;
-    for (int t = 0; t < 3; ++t) {
-        posters.emplace_back([&] {
-            while (!stop) center.post("race");
-        });
-    }
-    ASSERT_TRUE(test::waitUntil([&] { return received > kObservers * 10; }));
-    for (int i = 0; i < kObservers; ++i) {
-        center.removeObserver(&tokens[i]);
-        removedFlags[i] = true;
-    }
-    stop = true;
-    for (auto& t : posters) t.join();
-    EXPECT_EQ(violations.load(), 0);
 }
 
 }  // namespace

@@ -27,11 +27,11 @@ struct Board {
     int mostAtOnce = 0;
 };
 
-// Works until release(). Like the downloads, a cancel finishes it at once, and the queue's
-// start() then does nothing. One that does not end itself returns from start() unfinished.
+// Works until released. Like the downloads, a cancel finishes it at once, and the queue's start()
+// then does nothing. The first one added returns from start() unfinished unless told otherwise.
 class GateOperation final : public Operation {
 public:
-    GateOperation(Board& board, int number, bool endsItself = true)
+    GateOperation(Board& board, int number, bool endsItself)
         : board_(board), number_(number), endsItself_(endsItself) {}
     void start() override {
         if (isCancelled()) return;
@@ -58,7 +58,6 @@ private:
         setValueForKey(kIsExecuting, false);
         setValueForKey(kIsFinished, true);
     }
-
     Board& board_;
     const int number_;
     const bool endsItself_;
@@ -67,22 +66,28 @@ private:
 };
 
 std::vector<std::shared_ptr<GateOperation>> addOperations(OperationQueue& queue, Board& board,
-                                                          int count) {
+                                                          int count, bool firstEndsItself) {
     std::vector<std::shared_ptr<GateOperation>> operations;
     for (int i = 0; i < count; ++i) {
-        operations.push_back(std::make_shared<GateOperation>(board, i));
+        operations.push_back(std::make_shared<GateOperation>(board, i, i > 0 || firstEndsItself));
         queue.addOperation(operations.back());
     }
     return operations;
 }
 
+// The next one waits until one has finished, not just returned from start(); then the queue
+// lets go of the finished one.
 TEST(OperationQueue, RunsAtMostTheLimitAtOnceAndTheRestInOrder) {
     Board board;
     OperationQueue queue;
     queue.setMaxConcurrentOperationCount(2);
-    const auto operations = addOperations(queue, board, 5);
+    auto operations = addOperations(queue, board, 5, false);
+    const std::weak_ptr<GateOperation> first = operations[0];
     ASSERT_TRUE(test::waitUntil([&] { return board.started().size() == 2; }));
-    operations[0]->release();  // the end of one lets the next in
+    operations[0]->release();
+    ASSERT_TRUE(test::waitUntil([&] { return board.working == 1; }));
+    EXPECT_EQ(board.started().size(), 2u);
+    std::thread([&] { operations[0]->cancel(); }).join();  // its end lets the next in
     ASSERT_TRUE(test::waitUntil([&] { return board.started().size() == 3; }));
     queue.setMaxConcurrentOperationCount(3);  // so does a higher limit
     ASSERT_TRUE(test::waitUntil([&] { return board.started().size() == 4; }));
@@ -93,6 +98,8 @@ TEST(OperationQueue, RunsAtMostTheLimitAtOnceAndTheRestInOrder) {
     queue.waitUntilAllOperationsAreFinished();
     EXPECT_EQ(board.started().back(), 4);
     EXPECT_EQ(board.mostAtOnce, 3);
+    operations.clear();
+    EXPECT_TRUE(first.expired());
 }
 
 TEST(OperationQueue, CancelAllAndDestructionReachWaitingAndRunningOperations) {
@@ -102,7 +109,7 @@ TEST(OperationQueue, CancelAllAndDestructionReachWaitingAndRunningOperations) {
         {
             OperationQueue queue;
             queue.setMaxConcurrentOperationCount(1);
-            operations = addOperations(queue, board, 3);
+            operations = addOperations(queue, board, 3, true);
             ASSERT_TRUE(test::waitUntil([&] { return board.started().size() == 1; }));
             if (!destroy) {
                 queue.cancelAllOperations();
@@ -114,29 +121,6 @@ TEST(OperationQueue, CancelAllAndDestructionReachWaitingAndRunningOperations) {
         }
         EXPECT_EQ(board.started(), std::vector{0}) << "no work after a cancel; " << destroy;
     }
-}
-
-// The next one waits until the first has finished, not just returned from start(); then the
-// queue lets go of the first.
-TEST(OperationQueue, HoldsAnOperationUntilItIsFinished) {
-    Board board;
-    auto first = std::make_shared<GateOperation>(board, 0, false);
-    const std::weak_ptr<GateOperation> watch = first;
-    OperationQueue queue;
-    queue.setMaxConcurrentOperationCount(1);
-    queue.addOperation(first);
-    const auto next = std::make_shared<GateOperation>(board, 1);
-    queue.addOperation(next);
-    ASSERT_TRUE(test::waitUntil([&] { return board.started() == std::vector{0}; }));
-    first->release();
-    first.reset();
-    ASSERT_TRUE(test::waitUntil([&] { return board.working == 0; }));
-    EXPECT_EQ(board.started(), std::vector{0});
-    std::thread([&] { watch.lock()->cancel(); }).join();
-    ASSERT_TRUE(test::waitUntil([&] { return board.started().size() == 2; }));
-    next->release();
-    queue.waitUntilAllOperationsAreFinished();
-    EXPECT_TRUE(watch.expired());
 }
 
 }  // namespace

@@ -3,9 +3,9 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <optional>
 
+#include "download/TestFiles.h"
 #include "platform/system/Environment.h"
 #include "platform/system/Files.h"
 #include "support/ParamName.h"
@@ -26,10 +26,10 @@ class FilesUserDirsTest : public ::testing::TestWithParam<UserDirsCase> {};
 TEST_P(FilesUserDirsTest, ReadsXdgUserFolders) {
     test::TempDir dir;
     const auto home = dir.path() / "home";
-    const auto config = home / ".config";
-    Files::createDirectories(config);
-    if (!GetParam().content.empty()) std::ofstream(config / "user-dirs.dirs") << GetParam().content;
-    const Files files(home, config);
+    if (!GetParam().content.empty()) {
+        test::writeFile(home / ".config" / "user-dirs.dirs", GetParam().content);
+    }
+    const Files files(home, home / ".config");
     EXPECT_EQ(files.documentsDirectory(), home / GetParam().documents);
     EXPECT_EQ(files.downloadsDirectory(), home / GetParam().downloads);
     EXPECT_EQ(files.applicationDirectory(), home / GetParam().documents / "Kestrova");
@@ -37,16 +37,18 @@ TEST_P(FilesUserDirsTest, ReadsXdgUserFolders) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, FilesUserDirsTest,
-    ::testing::Values(
-        UserDirsCase{"NoFile", "", "Documents", "Downloads"},
-        UserDirsCase{"Localized",
-                     "# comment\nXDG_DOCUMENTS_DIR=\"$HOME/ドキュメント\"\n"
-                     "XDG_DOWNLOAD_DIR=\"$HOME/ダウンロード\"\n",
-                     "ドキュメント", "ダウンロード"},
-        UserDirsCase{"OnlyDownloads", "XDG_DOWNLOAD_DIR=\"$HOME/dl\"\n", "Documents", "dl"},
-        UserDirsCase{"HomeItselfMeansUnset", "XDG_DOWNLOAD_DIR=\"$HOME/\"\n", "Documents",
-                     "Downloads"},
-        UserDirsCase{"Unquoted", "XDG_DOWNLOAD_DIR=$HOME/x\n", "Documents", "Downloads"}),
+    ::testing::Values(UserDirsCase{"NoFile", "", "Documents", "Downloads"},
+                      UserDirsCase{"Localized",
+                                   "# comment\nXDG_DOCUMENTS_DIR=\"$HOME/ドキュメント\"\n"
+                                   "XDG_DOWNLOAD_DIR=\"$HOME/ダウン\\\"ロード\"\n",
+                                   "ドキュメント", "ダウン\"ロード"},
+                      UserDirsCase{"HomeItselfMeansUnset", "XDG_DOWNLOAD_DIR=\"$HOME/\"\n",
+                                   "Documents", "Downloads"},
+                      UserDirsCase{"AbsoluteKept", "XDG_DOCUMENTS_DIR=\"/srv/docs\"\n", "/srv/docs",
+                                   "Downloads"},
+                      UserDirsCase{"UnquotedOrRelativeIgnored",
+                                   "XDG_DOWNLOAD_DIR=$HOME/x\nXDG_DOCUMENTS_DIR=\"docs\"\n",
+                                   "Documents", "Downloads"}),
     test::ParamName());
 
 // Without $HOME the password database names the home folder; a relative XDG_CONFIG_HOME is
@@ -65,28 +67,20 @@ TEST(Files, HomeFromThePasswordDatabaseWithoutHOME) {
     EXPECT_EQ(files.configDirectory(), std::filesystem::path(entry->pw_dir) / ".config");
 }
 
-TEST(Files, MoveNeverReplacesAnExistingFile) {
+// Moves never replace a file; failures are answered, not thrown.
+TEST(Files, OperationsNeverReplaceAndAnswerFailureInsteadOfThrowing) {
     test::TempDir dir;
-    std::ofstream(dir.path() / "a") << "new";
-    std::ofstream(dir.path() / "b") << "old";
+    test::writeFile(dir.path() / "a", "new");
+    test::writeFile(dir.path() / "b", "old");
     EXPECT_FALSE(Files::move(dir.path() / "a", dir.path() / "b"));
-    std::ifstream b(dir.path() / "b");
-    std::string content;
-    b >> content;
-    EXPECT_EQ(content, "old");
+    EXPECT_EQ(test::readFile(dir.path() / "b"), "old");
     EXPECT_TRUE(Files::move(dir.path() / "a", dir.path() / "c"));
     EXPECT_FALSE(Files::exists(dir.path() / "a"));
     EXPECT_EQ(Files::fileSize(dir.path() / "c"), 3);
-}
-
-TEST(Files, OperationsAnswerFailureInsteadOfThrowing) {
-    test::TempDir dir;
-    EXPECT_FALSE(Files::remove(dir.path() / "missing"));
-    EXPECT_FALSE(Files::fileSize(dir.path() / "missing"));
-    std::ofstream(dir.path() / "file") << "x";
-    EXPECT_FALSE(Files::createDirectories(dir.path() / "file" / "sub"));
-    EXPECT_TRUE(Files::createDirectories(dir.path() / "a" / "b"));
-    EXPECT_TRUE(Files::isDirectory(dir.path() / "a" / "b"));
+    EXPECT_FALSE(Files::remove(dir.path() / "missing") || Files::fileSize(dir.path() / "missing"));
+    EXPECT_FALSE(Files::createDirectories(dir.path() / "b" / "sub"));
+    EXPECT_TRUE(Files::createDirectories(dir.path() / "x" / "y"));
+    EXPECT_TRUE(Files::isDirectory(dir.path() / "x" / "y"));
 }
 
 }  // namespace

@@ -1,56 +1,46 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include "download/TestFiles.h"
 #include "platform/system/SingleInstanceLock.h"
 #include "support/TempDir.h"
 
 namespace kestrova {
 namespace {
 
+namespace fs = std::filesystem;
 using Status = SingleInstanceLock::Status;
 
-TEST(SingleInstanceLockTest, OneHolderAtATime) {
+// One holder at a time, named in the file, in a folder it makes private; free again once let
+// go.
+TEST(SingleInstanceLockTest, OneHolderAtATimeInAPrivateFolder) {
     test::TempDir dir;
-    const auto path = dir.path() / "kestrova.lock";
+    const auto path = dir.path() / "kestrova-1000" / "kestrova.lock";
     {
         SingleInstanceLock first(path);
-        EXPECT_EQ(first.status(), Status::Held);
-        SingleInstanceLock second(path);
-        EXPECT_EQ(second.status(), Status::AlreadyRunning);
-        EXPECT_TRUE(std::filesystem::exists(path));
+        ASSERT_EQ(first.status(), Status::Held) << first.error();
+        EXPECT_EQ(SingleInstanceLock(path).status(), Status::AlreadyRunning);
+        EXPECT_EQ(test::readFile(path), std::to_string(::getpid()) + "\n");  // for a person
+        struct stat st {};
+        ASSERT_EQ(::stat(path.parent_path().c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0700u);
     }
-    SingleInstanceLock afterwards(path);
-    EXPECT_EQ(afterwards.status(), Status::Held);
+    EXPECT_EQ(SingleInstanceLock(path).status(), Status::Held);
 }
 
-TEST(SingleInstanceLockTest, MakesItsFolderPrivate) {
+// Neither a folder others may write to nor a link planted as the lock file is used.
+TEST(SingleInstanceLockTest, RefusesASharedFolderAndAPlantedLink) {
     test::TempDir dir;
-    const auto folder = dir.path() / "kestrova-1000";
-    SingleInstanceLock lock(folder / "kestrova.lock");
-    ASSERT_EQ(lock.status(), Status::Held) << lock.error();
-    struct stat st {};
-    ASSERT_EQ(::stat(folder.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0700u);
-}
-
-TEST(SingleInstanceLockTest, RefusesAFolderOthersMayWriteTo) {
-    test::TempDir dir;
-    const auto folder = dir.path() / "shared";
-    std::filesystem::create_directory(folder);
-    ::chmod(folder.c_str(), 0777);
-    SingleInstanceLock lock(folder / "kestrova.lock");
-    EXPECT_EQ(lock.status(), Status::Unavailable);
-    EXPECT_FALSE(lock.error().empty());
-    EXPECT_FALSE(std::filesystem::exists(folder / "kestrova.lock"));
-}
-
-TEST(SingleInstanceLockTest, DoesNotFollowALinkPlantedAsTheLockFile) {
-    test::TempDir dir;
-    const auto target = dir.path() / "victim";
-    std::filesystem::create_symlink(target, dir.path() / "kestrova.lock");
-    SingleInstanceLock lock(dir.path() / "kestrova.lock");
-    EXPECT_EQ(lock.status(), Status::Unavailable);
-    EXPECT_FALSE(std::filesystem::exists(target));
+    fs::create_directory(dir.path() / "shared");
+    ::chmod((dir.path() / "shared").c_str(), 0777);
+    const SingleInstanceLock shared(dir.path() / "shared" / "kestrova.lock");
+    EXPECT_EQ(shared.status(), Status::Unavailable);
+    EXPECT_FALSE(shared.error().empty());
+    EXPECT_FALSE(fs::exists(dir.path() / "shared" / "kestrova.lock"));
+    fs::create_symlink(dir.path() / "victim", dir.path() / "kestrova.lock");
+    EXPECT_EQ(SingleInstanceLock(dir.path() / "kestrova.lock").status(), Status::Unavailable);
+    EXPECT_FALSE(fs::exists(dir.path() / "victim"));
 }
 
 }  // namespace
