@@ -24,7 +24,7 @@ PlistValue record(int id, const char* status) {
 
 // Four operation threads report downloads, two also finished episodes of two titles, while the
 // main thread reads the lists and the table and deletes finished rows, as scans and the menu do:
-// every episode is recorded, every running row survives (the menu shows up to a last row's id).
+// every episode is recorded and every running row survives in the menu.
 TEST(AppDelegateConcurrency, ReportsFromManyThreadsWhileTheMainThreadReadsAndDeletes) {
     test::TestPlatform platform;
     const char* titles[] = {"Foo", "Bar"};
@@ -53,11 +53,10 @@ TEST(AppDelegateConcurrency, ReportsFromManyThreadsWhileTheMainThreadReadsAndDel
         platform.center.post("deleteCompletedItem");
     }
     for (auto& t : operations) t.join();
-    platform.center.post("downloadStatus", record(1000, "setup"));
     delegate.updateSystemStatusBarMenu();
     const auto& items = platform.statusBar.items().front()->menu()->items();
     EXPECT_EQ(std::count_if(items.begin(), items.end(), [](const auto& i) { return i->tag() > 0; }),
-              49);
+              48);
     const auto stored = platform.reopenDefaults()->dictionaryForKey("downloadedEpisodeList");
     ASSERT_TRUE(stored);
     for (const char* title : titles) {

@@ -150,6 +150,8 @@ TEST(StatusBarTest, DownloadItemsFollowTheTableAndOnlyItsChanges) {
         {"GoneRowsUpToTheLastId", {"1 a 完了 complete, 2 b 5% downloading, 3 c 完了 complete",
          "2 b 5% downloading"}, true, {"c #3 ✓ (disabled)", "b　(5%) #2 (disabled)"}},
         {"EmptyTable", {"1 a 完了 complete", ""}, false, {}},
+        // Operations report from their own threads: rows need not come in id order.
+        {"RowsOutOfIdOrder", {"2 b 0% setup, 1 a 0% setup"}, false, {"b　(0%) #2 (disabled)", "a　(0%) #1 (disabled)"}},
         {"RepeatedIdShowsTheFirstRecord", {"1 a 30% downloading, 1 a 0% setup"}, false, {"a　(30%) #1 (disabled)"}},
         {"UnreadableIdIsNotShown", {"x a 0% setup"}, false, {}},
         // clang-format on
