@@ -1,6 +1,7 @@
 """Smoke tests of Kestrova's real desktop parts, driven as a desktop drives them: the tray item and
 its menu as a panel reads them, the notification server, the X11 clipboard. In a D-Bus session."""
-import os, pathlib, re, shutil, subprocess, sys, tempfile, threading, time, unittest  # noqa: E401
+import fcntl, os, pathlib, re, shutil, subprocess, sys, tempfile  # noqa: E401
+import threading, time, unittest  # noqa: E401
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 import dbus
@@ -126,7 +127,11 @@ class Payload(BaseHTTPRequestHandler):
 
 def setUpModule():
     """An X display (Xvfb) for the session, a temporary folder, the stand-ins' main loop."""
-    global ROOT
+    global ROOT, X_LOCK
+    # One X server of these tests at a time on the machine: a client of one was seen failing to
+    # connect while others started and stopped.
+    X_LOCK = open(os.path.join(tempfile.gettempdir(), "kestrova-e2e-x.lock"), "w")
+    fcntl.flock(X_LOCK, fcntl.LOCK_EX)
     ROOT = tempfile.mkdtemp(prefix="kestrova-desktop.")
     ready, told = os.pipe()  # Xvfb writes its display's number there once it takes clients
     xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(told), "-nolisten", "tcp"],
@@ -136,6 +141,8 @@ def setUpModule():
     with os.fdopen(ready) as pipe:
         os.environ.update(DISPLAY=":" + pipe.readline().strip(), XDG_RUNTIME_DIR=ROOT)
     assert os.environ["DISPLAY"] != ":", "Xvfb did not start"
+    wait_for(lambda: subprocess.run(["xdpyinfo"], capture_output=True).returncode == 0, 20,
+             "the X display to take clients")
     threading.Thread(target=GLib.MainLoop().run, daemon=True).start()
 
 
