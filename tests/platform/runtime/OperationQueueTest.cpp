@@ -28,11 +28,10 @@ struct Board {
 };
 
 // Works until released. Like the downloads, a cancel finishes it at once, and the queue's start()
-// then does nothing. The first one added returns from start() unfinished unless told otherwise.
+// then does nothing. Number 0 returns from start() unfinished.
 class GateOperation final : public Operation {
 public:
-    GateOperation(Board& board, int number, bool endsItself)
-        : board_(board), number_(number), endsItself_(endsItself) {}
+    GateOperation(Board& board, int number) : board_(board), number_(number) {}
     void start() override {
         if (isCancelled()) return;
         setValueForKey(kIsExecuting, true);
@@ -43,11 +42,11 @@ public:
         }
         gate_.acquire();
         --board_.working;
-        if (endsItself_) end();
+        if (number_ > 0) end();
     }
     void cancel() override {
         Operation::cancel();
-        release();
+        gate_.release();
         end();
     }
     void release() { gate_.release(); }
@@ -60,43 +59,41 @@ private:
     }
     Board& board_;
     const int number_;
-    const bool endsItself_;
     std::counting_semaphore<> gate_{0};
     std::atomic<bool> ended_{false};
 };
 
-std::vector<std::shared_ptr<GateOperation>> addOperations(OperationQueue& queue, Board& board,
-                                                          int count, bool firstEndsItself) {
-    std::vector<std::shared_ptr<GateOperation>> operations;
+using Operations = std::vector<std::shared_ptr<GateOperation>>;
+
+Operations add(OperationQueue& queue, Board& board, int count) {
+    Operations operations;
     for (int i = 0; i < count; ++i) {
-        operations.push_back(std::make_shared<GateOperation>(board, i, i > 0 || firstEndsItself));
+        operations.push_back(std::make_shared<GateOperation>(board, i));
         queue.addOperation(operations.back());
     }
     return operations;
 }
 
-// The next one waits until one has finished, not just returned from start(); then the queue
-// lets go of the finished one.
+// The next one waits until one has finished, not just returned from start(), or for a higher
+// limit; then the queue lets go of the finished one. The first two start in either order.
 TEST(OperationQueue, RunsAtMostTheLimitAtOnceAndTheRestInOrder) {
     Board board;
     OperationQueue queue;
     queue.setMaxConcurrentOperationCount(2);
-    auto operations = addOperations(queue, board, 5, false);
+    Operations operations = add(queue, board, 5);
     const std::weak_ptr<GateOperation> first = operations[0];
     ASSERT_TRUE(test::waitUntil([&] { return board.started().size() == 2; }));
     operations[0]->release();
     ASSERT_TRUE(test::waitUntil([&] { return board.working == 1; }));
     EXPECT_EQ(board.started().size(), 2u);
-    std::thread([&] { operations[0]->cancel(); }).join();  // its end lets the next in
+    std::thread([&] { operations[0]->cancel(); }).join();
     ASSERT_TRUE(test::waitUntil([&] { return board.started().size() == 3; }));
-    queue.setMaxConcurrentOperationCount(3);  // so does a higher limit
+    queue.setMaxConcurrentOperationCount(3);
     ASSERT_TRUE(test::waitUntil([&] { return board.started().size() == 4; }));
-    // The first two start at once, in either order; later ones in the order they came.
-    const std::vector<int> started = board.started();
-    EXPECT_EQ(std::vector(started.begin() + 2, started.end()), (std::vector{2, 3}));
     for (const auto& operation : operations) operation->release();
     queue.waitUntilAllOperationsAreFinished();
-    EXPECT_EQ(board.started().back(), 4);
+    const std::vector<int> started = board.started();
+    EXPECT_EQ(std::vector(started.begin() + 2, started.end()), (std::vector{2, 3, 4}));
     EXPECT_EQ(board.mostAtOnce, 3);
     operations.clear();
     EXPECT_TRUE(first.expired());
@@ -105,20 +102,16 @@ TEST(OperationQueue, RunsAtMostTheLimitAtOnceAndTheRestInOrder) {
 TEST(OperationQueue, CancelAllAndDestructionReachWaitingAndRunningOperations) {
     for (const bool destroy : {false, true}) {
         Board board;
-        std::vector<std::shared_ptr<GateOperation>> operations;
+        Operations operations;
         {
             OperationQueue queue;
             queue.setMaxConcurrentOperationCount(1);
-            operations = addOperations(queue, board, 3, true);
+            operations = add(queue, board, 3);
             ASSERT_TRUE(test::waitUntil([&] { return board.started().size() == 1; }));
-            if (!destroy) {
-                queue.cancelAllOperations();
-                queue.waitUntilAllOperationsAreFinished();
-            }
+            if (!destroy) queue.cancelAllOperations(), queue.waitUntilAllOperationsAreFinished();
         }
-        for (const auto& operation : operations) {
+        for (const auto& operation : operations)
             EXPECT_TRUE(operation->isCancelled() && operation->isFinished()) << destroy;
-        }
         EXPECT_EQ(board.started(), std::vector{0}) << "no work after a cancel; " << destroy;
     }
 }

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <optional>
+#include <vector>
 
 #include "download/TestFiles.h"
 #include "platform/system/Environment.h"
@@ -26,30 +27,21 @@ class FilesUserDirsTest : public ::testing::TestWithParam<UserDirsCase> {};
 TEST_P(FilesUserDirsTest, ReadsXdgUserFolders) {
     test::TempDir dir;
     const auto home = dir.path() / "home";
-    if (!GetParam().content.empty()) {
-        test::writeFile(home / ".config" / "user-dirs.dirs", GetParam().content);
-    }
+    if (!GetParam().content.empty()) test::writeFile(home / ".config" / "user-dirs.dirs", GetParam().content);
     const Files files(home, home / ".config");
-    EXPECT_EQ(files.documentsDirectory(), home / GetParam().documents);
-    EXPECT_EQ(files.downloadsDirectory(), home / GetParam().downloads);
-    EXPECT_EQ(files.applicationDirectory(), home / GetParam().documents / "Kestrova");
+    EXPECT_EQ(std::vector({files.documentsDirectory(), files.downloadsDirectory(), files.applicationDirectory()}),
+              std::vector({home / GetParam().documents, home / GetParam().downloads, home / GetParam().documents / "Kestrova"}));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, FilesUserDirsTest,
-    ::testing::Values(UserDirsCase{"NoFile", "", "Documents", "Downloads"},
-                      UserDirsCase{"Localized",
-                                   "# comment\nXDG_DOCUMENTS_DIR=\"$HOME/ドキュメント\"\n"
-                                   "XDG_DOWNLOAD_DIR=\"$HOME/ダウン\\\"ロード\"\n",
-                                   "ドキュメント", "ダウン\"ロード"},
-                      UserDirsCase{"HomeItselfMeansUnset", "XDG_DOWNLOAD_DIR=\"$HOME/\"\n",
-                                   "Documents", "Downloads"},
-                      UserDirsCase{"AbsoluteKept", "XDG_DOCUMENTS_DIR=\"/srv/docs\"\n", "/srv/docs",
-                                   "Downloads"},
-                      UserDirsCase{"UnquotedOrRelativeIgnored",
-                                   "XDG_DOWNLOAD_DIR=$HOME/x\nXDG_DOCUMENTS_DIR=\"docs\"\n",
-                                   "Documents", "Downloads"}),
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Cases, FilesUserDirsTest, ::testing::Values(
+    UserDirsCase{"NoFile", "", "Documents", "Downloads"},
+    UserDirsCase{"Localized", "# comment\nXDG_DOCUMENTS_DIR=\"$HOME/ドキュメント\"\nXDG_DOWNLOAD_DIR=\"$HOME/ダウン\\\"ロード\"\n", "ドキュメント", "ダウン\"ロード"},
+    UserDirsCase{"HomeItselfMeansUnset", "XDG_DOWNLOAD_DIR=\"$HOME/\"\n", "Documents", "Downloads"},
+    UserDirsCase{"AbsoluteKept", "XDG_DOCUMENTS_DIR=\"/srv/docs\"\n", "/srv/docs", "Downloads"},
+    UserDirsCase{"UnquotedOrRelativeIgnored", "XDG_DOWNLOAD_DIR=$HOME/x\nXDG_DOCUMENTS_DIR=\"docs\"\n", "Documents", "Downloads"}),
     test::ParamName());
+// clang-format on
 
 // Without $HOME the password database names the home folder; a relative XDG_CONFIG_HOME is
 // ignored.
@@ -70,17 +62,16 @@ TEST(Files, HomeFromThePasswordDatabaseWithoutHOME) {
 // Moves never replace a file; failures are answered, not thrown.
 TEST(Files, OperationsNeverReplaceAndAnswerFailureInsteadOfThrowing) {
     test::TempDir dir;
-    test::writeFile(dir.path() / "a", "new");
-    test::writeFile(dir.path() / "b", "old");
-    EXPECT_FALSE(Files::move(dir.path() / "a", dir.path() / "b"));
-    EXPECT_EQ(test::readFile(dir.path() / "b"), "old");
-    EXPECT_TRUE(Files::move(dir.path() / "a", dir.path() / "c"));
-    EXPECT_FALSE(Files::exists(dir.path() / "a"));
-    EXPECT_EQ(Files::fileSize(dir.path() / "c"), 3);
-    EXPECT_FALSE(Files::remove(dir.path() / "missing") || Files::fileSize(dir.path() / "missing"));
-    EXPECT_FALSE(Files::createDirectories(dir.path() / "b" / "sub"));
-    EXPECT_TRUE(Files::createDirectories(dir.path() / "x" / "y"));
-    EXPECT_TRUE(Files::isDirectory(dir.path() / "x" / "y"));
+    const auto path = [&](const char* name) { return dir.path() / name; };
+    test::writeFile(path("a"), "new");
+    test::writeFile(path("b"), "old");
+    EXPECT_EQ(std::vector<bool>({Files::move(path("a"), path("b")), Files::move(path("a"), path("c")),
+                                 Files::exists(path("a")), Files::remove(path("missing")),
+                                 Files::fileSize(path("missing")).has_value(),
+                                 Files::createDirectories(path("b") / "sub"),
+                                 Files::createDirectories(path("x") / "y"), Files::isDirectory(path("x") / "y")}),
+              std::vector<bool>({false, true, false, false, false, false, true, true}));
+    EXPECT_EQ(test::readFile(path("b")) + test::readFile(path("c")), "oldnew");
 }
 
 }  // namespace

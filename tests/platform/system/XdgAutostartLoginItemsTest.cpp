@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <vector>
 
 #include "download/TestFiles.h"
 #include "platform/system/XdgAutostartLoginItems.h"
@@ -21,7 +22,19 @@ protected:
     void write(const std::string& name, const std::string& text) const {
         test::writeFile(dir() / name, text);
     }
-    std::string read(const std::string& name) const { return test::readFile(dir() / name); }
+    // Every file in the folder as "name=content;", and how each entry resolves as "id:program;".
+    std::string folder() const {
+        std::string out;
+        for (const auto& [name, size] : test::filesIn(dir()))
+            out += name + "=" + (fs::is_regular_file(dir() / name) ? test::readFile(dir() / name) : "") + ";";
+        return out;
+    }
+    std::string entries() {
+        std::string out;
+        for (const auto& e : items.snapshot())
+            out += e.id + ":" + (e.resolvedPath ? e.resolvedPath->string() : "-") + ";";
+        return out;
+    }
 
     test::TempDir temp;
     XdgAutostartLoginItems items{temp.path() / "autostart"};
@@ -35,50 +48,27 @@ struct ParseCase {
 
 class ExecLineTest : public AutostartFolder, public ::testing::WithParamInterface<ParseCase> {};
 
-// How quotes, escapes and %% are read is shown by the quoting table below, which pins the text.
 TEST_P(ExecLineTest, ResolvesToTheProgramOfTheFirstArgument) {
     write("entry.desktop", GetParam().text);
-    const auto entries = items.snapshot();
-    ASSERT_EQ(entries.size(), 1u);
-    EXPECT_EQ(entries[0].id, "entry.desktop");
-    const auto& program = GetParam().program;
-    EXPECT_EQ(entries[0].resolvedPath, program ? std::optional<fs::path>(*program) : std::nullopt);
+    EXPECT_EQ(entries(), "entry.desktop:" + GetParam().program.value_or("-") + ";");
 }
 
 const std::string kHead = "[Desktop Entry]\nType=Application\n";
 
-INSTANTIATE_TEST_SUITE_P(
-    Entries, ExecLineTest,
-    ::testing::Values(
-        ParseCase{"Arguments", kHead + "Exec=/usr/bin/app --x %F\n", "/usr/bin/app"},
-        ParseCase{"CommentsAndBlankLines", "# hi\n\n" + kHead + "# Exec=/no\nExec=/usr/bin/app\n",
-                  "/usr/bin/app"},
-        ParseCase{"FirstExecCounts", kHead + "Exec=/usr/bin/one\nExec=/usr/bin/two\n",
-                  "/usr/bin/one"},
-        ParseCase{"CrLfLines", "[Desktop Entry]\r\nExec=/usr/bin/app\r\n", "/usr/bin/app"},
-        ParseCase{"FieldCodeAsProgram", kHead + "Exec=%f\n", std::nullopt},
-        ParseCase{"FieldCodeInsideThePath", kHead + "Exec=/opt/a%fb\n", std::nullopt},
-        ParseCase{"Relative", kHead + "Exec=app --x\n", std::nullopt},
-        ParseCase{"Hidden", kHead + "Hidden=true\nExec=/usr/bin/app\n", std::nullopt},
-        ParseCase{"HiddenAfterExec", kHead + "Exec=/usr/bin/app\nHidden=true\n", std::nullopt},
-        ParseCase{"BadEscapeInQuotes", kHead + "Exec=\"/opt/\\\\a\"\n", std::nullopt},
-        ParseCase{"QuoteNotAWholeArgument", kHead + "Exec=\"/opt/a\"b\n", std::nullopt},
-        ParseCase{"UnterminatedQuote", kHead + "Exec=\"/opt/a b\n", std::nullopt},
-        ParseCase{"NoGroup", "Exec=/usr/bin/app\n", std::nullopt},
-        ParseCase{"ExecOfAnotherGroup", kHead + "[Desktop Action Tray]\nExec=/usr/bin/app\n",
-                  std::nullopt}),
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Entries, ExecLineTest, ::testing::Values(
+    ParseCase{"FirstExecWithArguments", "# hi\n\n" + kHead + "# Exec=/no\nExec=/usr/bin/app --x %F\nExec=/usr/bin/two\n", "/usr/bin/app"},
+    ParseCase{"CrLfLines", "[Desktop Entry]\r\nExec=/usr/bin/app\r\n", "/usr/bin/app"},
+    ParseCase{"FieldCodeInsideThePath", kHead + "Exec=/opt/a%fb\n", std::nullopt},
+    ParseCase{"Relative", kHead + "Exec=app --x\n", std::nullopt},
+    ParseCase{"HiddenAfterExec", kHead + "Exec=/usr/bin/app\nHidden=true\n", std::nullopt},
+    ParseCase{"BadEscapeInQuotes", kHead + "Exec=\"/opt/\\\\a\"\n", std::nullopt},
+    ParseCase{"QuoteNotAWholeArgument", kHead + "Exec=\"/opt/a\"b\n", std::nullopt},
+    ParseCase{"UnterminatedQuote", kHead + "Exec=\"/opt/a b\n", std::nullopt},
+    ParseCase{"NoGroup", "Exec=/usr/bin/app\n", std::nullopt},
+    ParseCase{"ExecOfAnotherGroup", kHead + "[Desktop Action Tray]\nExec=/usr/bin/app\n", std::nullopt}),
     test::ParamName());
-
-TEST_F(AutostartFolder, ListsDesktopFilesInNameOrder) {
-    for (const char* name : {"b.desktop", "a.desktop", "c.desktop.bak", "notes.txt"}) {
-        write(name, "[Desktop Entry]\nExec=/x\n");
-    }
-    fs::create_directories(dir() / "d.desktop");
-    fs::create_symlink(dir() / "missing", dir() / "0-dangling.desktop");
-    std::vector<std::string> ids;
-    for (const auto& entry : items.snapshot()) ids.push_back(entry.id);
-    EXPECT_EQ(ids, (std::vector<std::string>{"a.desktop", "b.desktop"}));
-}
+// clang-format on
 
 // text: the program path; program: how its Exec= value is written. Insertion makes the missing
 // folder, takes the first free name and leaves no temporary file; the path reads back unchanged.
@@ -86,48 +76,46 @@ class QuotingTest : public AutostartFolder, public ::testing::WithParamInterface
 
 TEST_P(QuotingTest, WrittenPathReadsBackUnchanged) {
     const std::string program = GetParam().text, foreign = "[Desktop Entry]\nExec=/usr/bin/x\n";
+    const std::string own = "[Desktop Entry]\nType=Application\nName=Kestrova\nExec=" + *GetParam().program + "\n";
     ASSERT_TRUE(items.insertLast(program));
-    EXPECT_EQ(read("kestrova.desktop"), "[Desktop Entry]\nType=Application\nName=Kestrova\nExec=" +
-                                            *GetParam().program + "\n");
     write("kestrova-2.desktop", foreign);
-    ASSERT_TRUE(items.insertLast(program));
-    ASSERT_TRUE(items.insertLast(program));
-    EXPECT_EQ(read("kestrova-1.desktop"), read("kestrova.desktop"));
-    EXPECT_EQ(read("kestrova-2.desktop"), foreign);
-    EXPECT_EQ(read("kestrova-3.desktop"), read("kestrova.desktop"));
-    EXPECT_EQ(test::filesIn(dir()).size(), 4u);
-    const auto entries = items.snapshot();
-    ASSERT_EQ(entries.size(), 4u);
-    ASSERT_TRUE(entries[0].resolvedPath);
-    EXPECT_EQ(entries[0].resolvedPath->string(), program);
+    ASSERT_TRUE(items.insertLast(program) && items.insertLast(program));
     EXPECT_FALSE(items.insertLast("relative/kestrova"));
+    EXPECT_EQ(folder(), "kestrova-1.desktop=" + own + ";kestrova-2.desktop=" + foreign +
+                            ";kestrova-3.desktop=" + own + ";kestrova.desktop=" + own + ";");
+    EXPECT_EQ(entries().substr(0, entries().find(';')), "kestrova-1.desktop:" + program);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Paths, QuotingTest,
-    ::testing::Values(ParseCase{"Plain", "/usr/bin/kestrova", "/usr/bin/kestrova"},
-                      ParseCase{"Space", "/opt/My Apps/kestrova", "\"/opt/My Apps/kestrova\""},
-                      ParseCase{"Percent", "/opt/100%/kestrova", "/opt/100%%/kestrova"},
-                      ParseCase{"QuoteAndBacktick", "/opt/a\"b`c/k", "\"/opt/a\\\\\"b\\\\`c/k\""},
-                      ParseCase{"Backslash", "/opt/a\\b/k", "\"/opt/a\\\\\\\\b/k\""},
-                      ParseCase{"Japanese", "/opt/ひまわり/kestrova", "/opt/ひまわり/kestrova"}),
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Paths, QuotingTest, ::testing::Values(
+    ParseCase{"Plain", "/opt/ひまわり/kestrova", "/opt/ひまわり/kestrova"},
+    ParseCase{"Percent", "/opt/100%/kestrova", "/opt/100%%/kestrova"},
+    ParseCase{"SpaceQuoteBacktickBackslash", "/opt/My A\"b`c\\d/k", "\"/opt/My A\\\\\"b\\\\`c\\\\\\\\d/k\""}),
     test::ParamName());
+// clang-format on
 
-TEST_F(AutostartFolder, RemovalDeletesOnlyTheEntryAsItWasSeen) {
-    write("kestrova.desktop", "[Desktop Entry]\nExec=/usr/bin/kestrova\n");
+// Only desktop files are listed, in name order. An entry rewritten since the snapshot is no
+// longer the same entry; names that lead out of the folder and entries that do not resolve are
+// refused.
+TEST_F(AutostartFolder, ListsDesktopFilesAndRemovesOnlyTheEntryAsItWasSeen) {
     write("other.desktop", "[Desktop Entry]\nExec=/usr/bin/other\n");
-    const auto entries = items.snapshot();
-    ASSERT_EQ(entries.size(), 2u);
-    // Rewritten to start something else since the snapshot: it is no longer the same entry.
+    write("kestrova.desktop", "[Desktop Entry]\nExec=/usr/bin/kestrova\n");
+    write("x.desktop.bak", "[Desktop Entry]\nExec=/x\n");
+    fs::create_directories(dir() / "d.desktop");
+    fs::create_symlink(dir() / "missing", dir() / "0-dangling.desktop");
+    const auto seen = items.snapshot();
+    EXPECT_EQ(entries(), "kestrova.desktop:/usr/bin/kestrova;other.desktop:/usr/bin/other;");
+    ASSERT_EQ(seen.size(), 2u);
     write("other.desktop", "[Desktop Entry]\nExec=/usr/bin/changed\n");
-    EXPECT_FALSE(items.remove(entries[1]));
-    // Names that would lead out of the folder, and entries that do not resolve, are refused.
     write("../outside.desktop", "[Desktop Entry]\nExec=/usr/bin/kestrova\n");
-    EXPECT_FALSE(items.remove({"../outside.desktop", fs::path("/usr/bin/kestrova")}));
-    EXPECT_FALSE(items.remove({"kestrova.desktop", std::nullopt}));
-    EXPECT_TRUE(items.remove(entries[0]));
-    EXPECT_EQ(test::filesIn(dir()).size(), 1u);
-    EXPECT_TRUE(fs::exists(dir() / "other.desktop") && fs::exists(temp.path() / "outside.desktop"));
+    EXPECT_EQ(std::vector<bool>({items.remove(seen[1]),
+                                 items.remove({"../outside.desktop", fs::path("/usr/bin/kestrova")}),
+                                 items.remove({"kestrova.desktop", std::nullopt}),
+                                 items.remove(seen[0])}),
+              std::vector<bool>({false, false, false, true}));
+    EXPECT_EQ(folder(), "0-dangling.desktop=;d.desktop=;other.desktop=[Desktop Entry]\nExec=/usr/bin/"
+                        "changed\n;x.desktop.bak=[Desktop Entry]\nExec=/x\n;");
+    EXPECT_TRUE(fs::exists(temp.path() / "outside.desktop"));
 }
 
 }  // namespace
