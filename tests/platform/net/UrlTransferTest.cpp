@@ -34,7 +34,9 @@ protected:
         EXPECT_EQ(test::readFile(dir.path() / "f") + test::readFile(dir.path() / "elsewhere"),
                   "oldkeep");
     }
-    void transferDidReceiveResponse(std::int64_t n) override { add("response:" + std::to_string(n)); }
+    void transferDidReceiveResponse(std::int64_t n) override {
+        add("response:" + std::to_string(n));
+    }
     std::string transferDecideDestination(const std::string& name) override {
         add("decide:" + name);
         return (dir.path() / name).string();
@@ -93,14 +95,16 @@ TEST_P(UrlTransferCaseTest, ReportsInOrderAndWritesTheBody) {
         }
     });
     std::string error;
-    transfer = UrlTransfer::create(server.url(row.path), *this, {.stallTimeout = row.stallTimeout}, error);
+    transfer =
+        UrlTransfer::create(server.url(row.path), *this, {.stallTimeout = row.stallTimeout}, error);
     ASSERT_NE(transfer, nullptr) << error;
     const auto deadline = std::chrono::steady_clock::now() + 20s;
     while (transfer->runSlice() && std::chrono::steady_clock::now() < deadline) {
     }
     canceller.join();
     EXPECT_FALSE(transfer->runSlice());
-    EXPECT_EQ(events + " after cancel:" + std::to_string(afterCancel), row.events + " after cancel:0");
+    EXPECT_EQ(events + " after cancel:" + std::to_string(afterCancel),
+              row.events + " after cancel:0");
     EXPECT_EQ(test::readFile(transfer->createdPath()), row.stored);
     EXPECT_EQ(received.load(), static_cast<std::int64_t>(row.stored.size()));
     EXPECT_EQ(test::filesIn(dir.path()).size(), transfer->createdPath().empty() ? 3u : 4u);
@@ -131,7 +135,9 @@ INSTANTIATE_TEST_SUITE_P(Cases, UrlTransferCaseTest, ::testing::ValuesIn(kCases)
 TEST_F(UrlTransferTest, OnlyHttpUrlsCanBeCreated) {
     std::string error;
     for (const char* url : {"file:///etc/passwd", "not a url", "http://"})
-        EXPECT_TRUE(!UrlTransfer::create(url, *this, {}, error) && !std::exchange(error, "").empty()) << url;
+        EXPECT_TRUE(!UrlTransfer::create(url, *this, {}, error) &&
+                    !std::exchange(error, "").empty())
+            << url;
 }
 
 }  // namespace

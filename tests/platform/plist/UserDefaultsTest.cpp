@@ -56,8 +56,8 @@ TEST_F(UserDefaultsTest, WritesSurviveARestartRegisteredValuesDoNot) {
     const auto reopened = open();
     EXPECT_EQ(reopened->dictionaryForKey("downloadedEpisodeList"), list);
     EXPECT_FALSE(reopened->arrayForKey("downloadedEpisodeList"));
-    EXPECT_EQ(std::vector<bool>({reopened->boolForKey("saveLogFile"), reopened->boolForKey("number"),
-                                 reopened->boolForKey("missing")}),
+    EXPECT_EQ(std::vector<bool>({reopened->boolForKey("saveLogFile"),
+                                 reopened->boolForKey("number"), reopened->boolForKey("missing")}),
               std::vector<bool>({false, true, false}));
     EXPECT_EQ(corruptCopies(), 0u);
 }

@@ -12,16 +12,16 @@ TEST(TextUtil, LeadingIntegerStopsAtTheFirstNonDigitAndSaturates) {
         {"2147483647", 2147483647}, {"2147483648", 2147483647},
         {"99999999999999999999999", 2147483647}, {"-2147483649", -2147483647 - 1}};
     // clang-format on
-    for (const auto& [text, value] : cases) EXPECT_EQ(TextUtil::leadingInteger(text), value) << text;
+    for (const auto& [text, value] : cases)
+        EXPECT_EQ(TextUtil::leadingInteger(text), value) << text;
 }
 
 TEST(TextUtil, StartsEndsAndSplit) {
     EXPECT_TRUE(TextUtil::startsWith("abc", "abc") && TextUtil::endsWith("abc", "abc"));
     EXPECT_FALSE(TextUtil::endsWith("mp4", "a.mp4") || TextUtil::startsWith("ab", "abc"));
-    EXPECT_EQ(TextUtil::split("a  b", " "), (std::vector<std::string>{"a", "", "b"}));
-    EXPECT_EQ(TextUtil::split("x\n", "\n"), (std::vector<std::string>{"x", ""}));
-    EXPECT_EQ(TextUtil::split("Foo (TV) (05)", " ("),
-              (std::vector<std::string>{"Foo", "TV)", "05)"}));
+    using Parts = std::vector<std::string>;
+    EXPECT_EQ(TextUtil::split("a  b", " "), (Parts{"a", "", "b"}));
+    EXPECT_EQ(TextUtil::split("Foo (TV) (05)\n", " ("), (Parts{"Foo", "TV)", "05)\n"}));
 }
 
 TEST(TextUtil, PercentDecodingAndValidationRefuseWhatIsNotUtf8) {
