@@ -8,7 +8,6 @@
 
 #include "download/TestFiles.h"
 #include "platform/system/XdgAutostartLoginItems.h"
-#include "support/ParamName.h"
 #include "support/TempDir.h"
 
 namespace kestrova {
@@ -63,35 +62,21 @@ TEST_F(AutostartFolder, ExecLineResolvesToTheProgramOfTheFirstArgument) {
     }
 }
 
-struct ParseCase {
-    const char* name;
-    std::string text, program;
-};
-
-// text: the program path; program: how its Exec= value is written. Insertion makes the missing
-// folder, takes the first free name and leaves no temporary file; the path reads back unchanged.
-class QuotingTest : public AutostartFolder, public ::testing::WithParamInterface<ParseCase> {};
-
-TEST_P(QuotingTest, WrittenPathReadsBackUnchanged) {
-    const std::string program = GetParam().text, foreign = "[Desktop Entry]\nExec=/usr/bin/x\n";
-    const std::string own =
-        "[Desktop Entry]\nType=Application\nName=Kestrova\nExec=" + GetParam().program + "\n";
-    ASSERT_TRUE(items.insertLast(program));
-    write("kestrova-2.desktop", foreign);
-    ASSERT_TRUE(items.insertLast(program) && items.insertLast(program));
+// Insertion makes the missing folder, takes the first free name, leaves no temporary file and
+// quotes the path so that it reads back unchanged.
+TEST_F(AutostartFolder, InsertedEntriesQuoteThePathAndReadBackUnchanged) {
+    const std::string head = "[Desktop Entry]\nType=Application\nName=Kestrova\nExec=";
+    // clang-format off
+    const std::string plain = "/opt/ひまわり/kestrova", percent = "/opt/100%/kestrova", quoted = "/opt/My A\"b`c\\d/k";
+    ASSERT_TRUE(items.insertLast(plain));
+    write("kestrova-2.desktop", "[Desktop Entry]\nExec=/usr/bin/x\n");
+    ASSERT_TRUE(items.insertLast(percent) && items.insertLast(quoted));
     EXPECT_FALSE(items.insertLast("relative/kestrova"));
-    EXPECT_EQ(folder(), "kestrova-1.desktop=" + own + ";kestrova-2.desktop=" + foreign +
-                            ";kestrova-3.desktop=" + own + ";kestrova.desktop=" + own + ";");
-    EXPECT_EQ(entries().substr(0, entries().find(';')), "kestrova-1.desktop:" + program);
+    EXPECT_EQ(folder(), "kestrova-1.desktop=" + head + "/opt/100%%/kestrova\n;kestrova-2.desktop=[Desktop Entry]\nExec=/usr/bin/x\n;"
+                        "kestrova-3.desktop=" + head + "\"/opt/My A\\\\\"b\\\\`c\\\\\\\\d/k\"\n;kestrova.desktop=" + head + plain + "\n;");
+    EXPECT_EQ(entries(), "kestrova-1.desktop:" + percent + ";kestrova-2.desktop:/usr/bin/x;kestrova-3.desktop:" + quoted + ";kestrova.desktop:" + plain + ";");
+    // clang-format on
 }
-
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(Paths, QuotingTest, ::testing::Values(
-    ParseCase{"Plain", "/opt/ひまわり/kestrova", "/opt/ひまわり/kestrova"},
-    ParseCase{"Percent", "/opt/100%/kestrova", "/opt/100%%/kestrova"},
-    ParseCase{"SpaceQuoteBacktickBackslash", "/opt/My A\"b`c\\d/k", "\"/opt/My A\\\\\"b\\\\`c\\\\\\\\d/k\""}),
-    test::ParamName());
-// clang-format on
 
 // Only desktop files are listed, in name order. An entry rewritten since the snapshot is no
 // longer the same entry; names that lead out of the folder and entries that do not resolve are
