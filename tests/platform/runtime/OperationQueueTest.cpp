@@ -1,11 +1,10 @@
-// The operation queue with operations that run until the test lets them go (also under TSan).
+// The operation queue with operations that the test finishes (also under TSan).
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
 #include <memory>
 #include <mutex>
-#include <semaphore>
 #include <thread>
 #include <vector>
 
@@ -23,52 +22,47 @@ struct Board {
     }
     std::mutex mutex;
     std::vector<int> begun;
-    std::atomic<int> working{0};
-    int mostAtOnce = 0;
+    int working = 0, mostAtOnce = 0;
 };
 
-// Works until released. Like the downloads, a cancel finishes it at once, and the queue's start()
-// then does nothing. Number 0 returns from start() unfinished.
-class GateOperation final : public Operation {
+// Returns from start() unfinished and works until finished or cancelled; like the downloads, a
+// cancel finishes it at once, and the queue's start() then does nothing.
+class ManualOperation final : public Operation {
 public:
-    GateOperation(Board& board, int number) : board_(board), number_(number) {}
+    ManualOperation(Board& board, int number) : board_(board), number_(number) {}
     void start() override {
         if (isCancelled()) return;
         setValueForKey(kIsExecuting, true);
-        {
-            std::lock_guard lock(board_.mutex);
-            board_.begun.push_back(number_);
-            board_.mostAtOnce = std::max(board_.mostAtOnce, ++board_.working);
-        }
-        gate_.acquire();
-        --board_.working;
-        if (number_ > 0) end();
+        std::lock_guard lock(board_.mutex);
+        board_.begun.push_back(number_);
+        board_.mostAtOnce = std::max(board_.mostAtOnce, ++board_.working);
     }
     void cancel() override {
         Operation::cancel();
-        gate_.release();
-        end();
+        finish();
     }
-    void release() { gate_.release(); }
-
-private:
-    void end() {
+    void finish() {
         if (ended_.exchange(true)) return;
+        if (isExecuting()) {
+            std::lock_guard lock(board_.mutex);
+            --board_.working;
+        }
         setValueForKey(kIsExecuting, false);
         setValueForKey(kIsFinished, true);
     }
+
+private:
     Board& board_;
     const int number_;
-    std::counting_semaphore<> gate_{0};
     std::atomic<bool> ended_{false};
 };
 
-using Operations = std::vector<std::shared_ptr<GateOperation>>;
+using Operations = std::vector<std::shared_ptr<ManualOperation>>;
 
 Operations add(OperationQueue& queue, Board& board, int count) {
     Operations operations;
     for (int i = 0; i < count; ++i) {
-        operations.push_back(std::make_shared<GateOperation>(board, i));
+        operations.push_back(std::make_shared<ManualOperation>(board, i));
         queue.addOperation(operations.back());
     }
     return operations;
@@ -81,16 +75,16 @@ TEST(OperationQueue, RunsAtMostTheLimitAtOnceAndTheRestInOrder) {
     OperationQueue queue;
     queue.setMaxConcurrentOperationCount(2);
     Operations operations = add(queue, board, 5);
-    const std::weak_ptr<GateOperation> first = operations[0];
+    const std::weak_ptr<ManualOperation> first = operations[0];
     ASSERT_TRUE(test::waitUntil([&] { return board.started().size() == 2; }));
-    operations[0]->release();
-    ASSERT_TRUE(test::waitUntil([&] { return board.working == 1; }));
     EXPECT_EQ(board.started().size(), 2u);
-    std::thread([&] { operations[0]->cancel(); }).join();
+    std::thread([&] { operations[0]->finish(); }).join();
     ASSERT_TRUE(test::waitUntil([&] { return board.started().size() == 3; }));
     queue.setMaxConcurrentOperationCount(3);
     ASSERT_TRUE(test::waitUntil([&] { return board.started().size() == 4; }));
-    for (const auto& operation : operations) operation->release();
+    for (int i : {1, 2, 3}) operations[i]->finish();
+    ASSERT_TRUE(test::waitUntil([&] { return board.started().size() == 5; }));
+    operations[4]->finish();
     queue.waitUntilAllOperationsAreFinished();
     const std::vector<int> started = board.started();
     EXPECT_EQ(std::vector(started.begin() + 2, started.end()), (std::vector{2, 3, 4}));
