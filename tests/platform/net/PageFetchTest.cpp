@@ -2,8 +2,7 @@
 // show in the scan tests.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <thread>
+#include <future>
 
 #include "platform/net/PageFetch.h"
 #include "platform/runtime/Cancellation.h"
@@ -50,17 +49,13 @@ TEST(PageFetchTest, StalledFetchEndsAtTheTimeoutOrAtAQuit) {
     Cancellation cancel;
     EXPECT_EQ(PageFetch::fetchText(server.url("/stall"), cancel, {.totalTimeout = 300ms}),
               std::nullopt);
-    std::atomic<bool> done{false};
-    std::optional<std::string> page = "unset";
-    std::thread fetcher([&] {
-        page = PageFetch::fetchText(server.url("/stall"), cancel);  // 60 s
-        done = true;
+    auto fetch = std::async(std::launch::async, [&] {
+        return PageFetch::fetchText(server.url("/stall"), cancel);  // 60 s
     });
     EXPECT_TRUE(test::waitUntil([&] { return server.requestCount("/stall") == 2; }));
     cancel.cancel();
-    EXPECT_TRUE(test::waitUntil([&] { return done.load(); }, 20s));
-    fetcher.join();
-    EXPECT_EQ(page, std::nullopt);
+    ASSERT_EQ(fetch.wait_for(20s), std::future_status::ready);
+    EXPECT_EQ(fetch.get(), std::nullopt);
     EXPECT_EQ(PageFetch::fetchText(server.url("/stall"), cancel), std::nullopt);
     EXPECT_EQ(server.requestCount("/stall"), 2u);
 }

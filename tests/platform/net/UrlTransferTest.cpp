@@ -1,6 +1,4 @@
-// One libcurl transfer against the loopback server: its events and the file it writes for each
-// thing the wire does, and what it never does (store an error page, overwrite, follow a link,
-// leave the folder or http, send an unencoded URL, report after a cancel).
+// One libcurl transfer: its events and the file it writes for each thing the wire does.
 #include <gtest/gtest.h>
 
 #include <regex>
