@@ -19,19 +19,9 @@ using Delivery = test::LoopbackServer::Delivery;
 using Reply = test::LoopbackServer::Reply;
 
 // The delegate writes the events down as words (paths relative to its folder, "data" once for a
-// run of chunks). The folder holds "f" and, as "f (1)", a link to a file elsewhere: both names
-// are passed over and neither file is touched.
+// run of chunks).
 class UrlTransferTest : public ::testing::Test, public UrlTransfer::Delegate {
 protected:
-    UrlTransferTest() {
-        test::writeFile(dir.path() / "f", "old");
-        test::writeFile(dir.path() / "elsewhere", "keep");
-        std::filesystem::create_symlink(dir.path() / "elsewhere", dir.path() / "f (1)");
-    }
-    ~UrlTransferTest() override {
-        EXPECT_EQ(test::readFile(dir.path() / "f") + test::readFile(dir.path() / "elsewhere"),
-                  "oldkeep");
-    }
     void transferDidReceiveResponse(std::int64_t n) override {
         add("response:" + std::to_string(n));
     }
@@ -79,8 +69,13 @@ struct Case {
 
 class UrlTransferCaseTest : public UrlTransferTest, public ::testing::WithParamInterface<Case> {};
 
+// The folder holds "f" and, as "f (1)", a link to a file elsewhere: both names are passed over
+// and neither file is touched.
 TEST_P(UrlTransferCaseTest, ReportsInOrderAndWritesTheBody) {
     const Case& row = GetParam();
+    test::writeFile(dir.path() / "f", "old");
+    test::writeFile(dir.path() / "elsewhere", "keep");
+    std::filesystem::create_symlink(dir.path() / "elsewhere", dir.path() / "f (1)");
     server.reply(row.path, row.reply);
     server.reply("/to/clip", Reply{.body = kBody});
     std::thread canceller([&] {
@@ -101,6 +96,8 @@ TEST_P(UrlTransferCaseTest, ReportsInOrderAndWritesTheBody) {
     canceller.join();
     EXPECT_FALSE(transfer->runSlice());
     EXPECT_EQ(events, row.events);
+    EXPECT_EQ(test::readFile(dir.path() / "f") + test::readFile(dir.path() / "elsewhere"),
+              "oldkeep");
     EXPECT_EQ(test::readFile(transfer->createdPath()), row.stored);
     EXPECT_EQ(received.load(), static_cast<std::int64_t>(row.stored.size()));
     EXPECT_EQ(test::filesIn(dir.path()).size(), transfer->createdPath().empty() ? 3u : 4u);

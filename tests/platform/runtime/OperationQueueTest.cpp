@@ -59,25 +59,17 @@ private:
 
 using Operations = std::vector<std::shared_ptr<ManualOperation>>;
 
-Operations add(OperationQueue& queue, Board& board, int count) {
-    Operations operations;
-    for (int i = 0; i < count; ++i) {
-        operations.push_back(std::make_shared<ManualOperation>(board, i));
-        queue.addOperation(operations.back());
-    }
-    return operations;
-}
-
 // The next one waits until one has finished, not just returned from start(), or for a higher
 // limit; then the queue lets go of the finished one. The first two start in either order.
 TEST(OperationQueue, RunsAtMostTheLimitAtOnceAndTheRestInOrder) {
     Board board;
     OperationQueue queue;
     queue.setMaxConcurrentOperationCount(2);
-    Operations operations = add(queue, board, 5);
+    Operations operations;
+    for (int i = 0; i < 5; ++i)
+        queue.addOperation(operations.emplace_back(std::make_shared<ManualOperation>(board, i)));
     const std::weak_ptr<ManualOperation> first = operations[0];
     ASSERT_TRUE(test::waitUntil([&] { return board.started().size() == 2; }));
-    EXPECT_EQ(board.started().size(), 2u);
     std::thread([&] { operations[0]->finish(); }).join();
     ASSERT_TRUE(test::waitUntil([&] { return board.started().size() == 3; }));
     queue.setMaxConcurrentOperationCount(3);
@@ -100,7 +92,9 @@ TEST(OperationQueue, CancelAllAndDestructionReachWaitingAndRunningOperations) {
         {
             OperationQueue queue;
             queue.setMaxConcurrentOperationCount(1);
-            operations = add(queue, board, 3);
+            for (int i = 0; i < 3; ++i)
+                queue.addOperation(
+                    operations.emplace_back(std::make_shared<ManualOperation>(board, i)));
             ASSERT_TRUE(test::waitUntil([&] { return board.started().size() == 1; }));
             if (!destroy) queue.cancelAllOperations(), queue.waitUntilAllOperationsAreFinished();
         }

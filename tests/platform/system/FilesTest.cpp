@@ -36,17 +36,14 @@ TEST(Files, ReadsXdgUserFolders) {
     }
 }
 
-// Without $HOME the password database names the home folder; a relative XDG_CONFIG_HOME is
-// ignored.
+// Without $HOME the password database names the home; a relative XDG_CONFIG_HOME is ignored.
 TEST(Files, HomeFromThePasswordDatabaseWithoutHOME) {
     const auto home = Environment::value("HOME"), config = Environment::value("XDG_CONFIG_HOME");
-    ::unsetenv("HOME");
-    ::setenv("XDG_CONFIG_HOME", "relative/config", 1);
+    ::unsetenv("HOME"), ::setenv("XDG_CONFIG_HOME", "relative/config", 1);
     const Files files = Files::fromEnvironment();
     home ? ::setenv("HOME", home->c_str(), 1) : ::unsetenv("HOME");
     config ? ::setenv("XDG_CONFIG_HOME", config->c_str(), 1) : ::unsetenv("XDG_CONFIG_HOME");
-    const std::filesystem::path pwHome = ::getpwuid(::getuid())->pw_dir;
-    EXPECT_EQ(files.configDirectory(), pwHome / ".config");
+    EXPECT_EQ(files.configDirectory(), std::string(::getpwuid(::getuid())->pw_dir) + "/.config");
 }
 
 // Moves never replace a file; failures are answered, not thrown.
