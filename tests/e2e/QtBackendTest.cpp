@@ -34,7 +34,6 @@ struct OffscreenQt : ::testing::Environment {
 };
 [[maybe_unused]] auto* const kQt = ::testing::AddGlobalTestEnvironment(new OffscreenQt);
 
-// Runs Qt's event loop until condition holds or 10 s have passed; answers the last result.
 bool spinUntil(const std::function<bool()>& condition) {
     return test::waitUntil([&] {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
@@ -52,7 +51,7 @@ TEST(QtMenuMirrorTest, FollowsTheModelInPlaceWithQtsOwnLabels) {
     mirror.sync(model);
     const QList<QAction*> fixed = qmenu.actions();
 
-    // A download comes below a new separator; the fixed items keep their actions.
+    // A download comes below a new separator; Qt reads only "&" as a mark.
     auto download = std::make_shared<MenuItem>("a_b & c.bin\u3000(0.0%)");
     model.insertItem(MenuItem::separatorItem(), 1);
     model.insertItem(download, 2);
@@ -61,9 +60,9 @@ TEST(QtMenuMirrorTest, FollowsTheModelInPlaceWithQtsOwnLabels) {
     QAction* row = qmenu.actions()[2];
     EXPECT_EQ(qmenu.actions(),
               (QList<QAction*>{fixed[0], qmenu.actions()[1], row, fixed[1], fixed[2]}));
-    EXPECT_EQ(row->text(), "a_b && c.bin\u3000(0.0%)") << "Qt reads only \"&\" as a mark";
+    EXPECT_EQ(row->text(), "a_b && c.bin\u3000(0.0%)");
 
-    // Progress changes the same action, once for one change (the tick is seen in the panel).
+    // Progress changes the same action once per change.
     int changes = 0;
     QObject::connect(row, &QAction::changed, [&] { ++changes; });
     download->setTitle("a.bin\u3000(42.5%)");
@@ -71,7 +70,7 @@ TEST(QtMenuMirrorTest, FollowsTheModelInPlaceWithQtsOwnLabels) {
     mirror.sync(model);
     EXPECT_EQ(changes, 1);
 
-    // The rows go: the fixed actions as at the start. An item moved keeps its action.
+    // The rows go; an item moved keeps its action.
     model.removeItemAtIndex(1);
     model.removeItemAtIndex(1);
     mirror.sync(model);
@@ -82,7 +81,6 @@ TEST(QtMenuMirrorTest, FollowsTheModelInPlaceWithQtsOwnLabels) {
     EXPECT_EQ(qmenu.actions(), (QList<QAction*>{fixed[1], fixed[2], fixed[0]}));
 }
 
-// Counts the modal state QtAlerts reports.
 struct ModalRecorder : QtRunLoop {
     void beginModal() override { ++depth; }
     void endModal() override { --depth; }
@@ -138,10 +136,9 @@ TEST_P(QtAlertsTest, AnswersAsTheAlertsFormSays) {
 }
 
 // clang-format off
-const AlertRow kRows[] = {{"default", kQuit, "終了", 1}, {"alternate", kQuit, "キャンセル", 0},
-    {"other", kThree, "後で", -1}, {"return_is_default", kQuit, "Return", 1},
-    {"escape_is_alternate", kThree, "Escape", 0}, {"unanswered_is_as_escape", kThree, "", 0},
-    {"lone_ok_escape", kOk, "Escape", 1}, {"list_first", kList, "OK", 1000},
+const AlertRow kRows[] = {{"default", kQuit, "終了", 1}, {"other", kThree, "後で", -1},
+    {"return_is_default", kQuit, "Return", 1}, {"escape_is_alternate", kThree, "Escape", 0},
+    {"unanswered_is_as_escape", kThree, "", 0}, {"lone_ok_escape", kOk, "Escape", 1},
     {"list_second", kList, "Cancel", 1001}, {"list_return_is_first", kList, "Return", 1000}};
 // clang-format on
 INSTANTIATE_TEST_SUITE_P(Rows, QtAlertsTest, ::testing::ValuesIn(kRows), test::ParamName());
