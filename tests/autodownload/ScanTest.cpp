@@ -198,12 +198,10 @@ TEST(DownloadListTest, EpisodeRecordMarksTheEpisodeOrRefusesTheName) {
         test::TestPlatform platform;
         PlistValue expected = before;
         if (!after.empty()) expected.asDictionary()->insert_or_assign("Foo", flags(after));
-        EXPECT_TRUE(
-            AutoDownloadSystem(platform.services, false).eplstManager(file, before, list({})) ==
-            expected)
-            << file;
-        EXPECT_EQ(platform.log.contains("AutoDownloadSystem -> Failed to Record Episode: " + file),
-                  after.empty())
+        AutoDownloadSystem system(platform.services, false);
+        EXPECT_TRUE(system.eplstManager(file, before, list({})) == expected &&
+                    platform.log.contains("AutoDownloadSystem -> Failed to Record Episode: " +
+                                          file) == after.empty())
             << file;
     }
 }
