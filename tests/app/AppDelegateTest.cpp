@@ -134,8 +134,9 @@ protected:
 };
 
 // Settings notifications carry the new value (never a toggle), those of the wrong type are
-// ignored. The log survives a quit only when "saveLogFile" is on at that moment.
-TEST_F(AppDelegateTest, SettingsAreStoredTheLogIsKeptOnlyWhenAsked) {
+// ignored. The log survives a quit only when "saveLogFile" is on at that moment. Quitting asks
+// only while a download is downloading.
+TEST_F(AppDelegateTest, SettingsAreStoredQuitAsksWhileDownloadingTheLogIsKeptOnlyWhenAsked) {
     launch();
     EXPECT_EQ(platform.log.lines().front(), "Application Launched.");
     EXPECT_FALSE(platform.reopenDefaults()->objectForKey("downloadedEpisodeList"));
@@ -162,6 +163,22 @@ TEST_F(AppDelegateTest, SettingsAreStoredTheLogIsKeptOnlyWhenAsked) {
     EXPECT_NE(logText().find("] Application Terminate.\n"), std::string::npos);
     launch();
     post("updateDefaults_saveLogFile", PlistValue::boolean(false));
+    int id = 0;
+    for (const char* status : {"setup", "setup", "complete", "error", "downloading"}) {
+        EXPECT_EQ(delegate->applicationShouldTerminate(), 1) << "before a row " << status;
+        post("downloadStatus", record(std::to_string(++id), "setup"));
+        post("downloadStatus", record(std::to_string(id), status));
+    }
+    platform.alerts.answerNext(0);
+    EXPECT_EQ(delegate->applicationShouldTerminate(), 0);
+    platform.alerts.answerNext(1);
+    EXPECT_EQ(delegate->applicationShouldTerminate(), 1);
+    ASSERT_EQ(platform.alerts.shown().size(), 2u);
+    const Alert alert = platform.alerts.shown()[0];
+    EXPECT_EQ(alert.shape, Alert::Shape::DefaultAlternateOther);
+    EXPECT_EQ(alert.buttons, (std::vector<std::string>{"終了", "キャンセル", ""}));
+    EXPECT_EQ(alert.informativeText,
+              "ダウンロードが完了していないアイテムがあります。\nこのまま終了しますか？");
     quit();
     EXPECT_EQ(platform.log.lines().back(), "Application Terminate.");
     EXPECT_FALSE(Files::exists(platform.files.applicationDirectory() / "activity.log"));
@@ -207,27 +224,6 @@ TEST_F(AppDelegateTest, RequestsBecomeOperationsHttpsIsRefused) {
     EXPECT_EQ(platform.log.linesStartingWith("FileDownload -> Init: ").size(), 1u);
     EXPECT_EQ(platform.log.linesStartingWith("AutoDownloadSystem -> Detect Error").size(), 1u);
     platform.center.removeObserver(&reportedId);
-    quit();
-}
-
-TEST_F(AppDelegateTest, QuitAsksOnlyWhileADownloadIsDownloading) {
-    launch();
-    int id = 0;
-    for (const char* status : {"setup", "setup", "complete", "error", "downloading"}) {
-        EXPECT_EQ(delegate->applicationShouldTerminate(), 1) << "before a row " << status;
-        post("downloadStatus", record(std::to_string(++id), "setup"));
-        post("downloadStatus", record(std::to_string(id), status));
-    }
-    platform.alerts.answerNext(0);
-    EXPECT_EQ(delegate->applicationShouldTerminate(), 0);
-    platform.alerts.answerNext(1);
-    EXPECT_EQ(delegate->applicationShouldTerminate(), 1);
-    ASSERT_EQ(platform.alerts.shown().size(), 2u);
-    const Alert alert = platform.alerts.shown()[0];
-    EXPECT_EQ(alert.shape, Alert::Shape::DefaultAlternateOther);
-    EXPECT_EQ(alert.buttons, (std::vector<std::string>{"終了", "キャンセル", ""}));
-    EXPECT_EQ(alert.informativeText,
-              "ダウンロードが完了していないアイテムがあります。\nこのまま終了しますか？");
     quit();
 }
 
