@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "demo/DemoSite.h"
+#include "download/TestFiles.h"
 #include "platform/plist/PlistIO.h"
 #include "support/ChildProcess.h"
 #include "support/TempDir.h"
@@ -45,10 +46,7 @@ TEST(EndToEndTest, LaunchRemovesLeftoversAndScansWithTheStoredLists) {
                                                       {"KESTROVA_SERVER_URL", site.serverURL()},
                                                       {"KESTROVA_SITE_URL", site.siteURL()}}),
                                home.path() / "output");
-    const auto log = [&] {
-        std::ifstream in(folder / "activity.log");
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    };
+    const auto log = [&] { return test::readFile(folder / "activity.log"); };
     const std::string done = "AutoDownloadSystem -> Already Downloaded: " + title + " (05)\n";
     EXPECT_TRUE(test::waitUntil([&] { return log().find(done) != std::string::npos; }, 60s));
     program.signal(SIGTERM);

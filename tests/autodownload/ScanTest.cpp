@@ -1,11 +1,14 @@
-// The auto-download system: its records, the merge of lists, the episode record, and whole scans
-// against the demo site, every log line in order and the posts; what a scan makes of a page.
+// The video site's pages read without the network, the lists, and whole scans against the
+// demo site. That the one-walk keyword search agrees with a plain search is the fuzz target's.
 #include <gtest/gtest.h>
 
 #include "autodownload/AnimeRecord.h"
 #include "autodownload/AutoDownloadSystem.h"
-#include "download/NotificationRecorder.h"
+#include "autodownload/EpisodePageAnalysis.h"
+#include "autodownload/KeywordMatcher.h"
+#include "autodownload/RankingSection.h"
 #include "demo/DemoSite.h"
+#include "download/NotificationRecorder.h"
 #include "messages/Notifications.h"
 #include "support/TestPlatform.h"
 
@@ -13,6 +16,8 @@ namespace kestrova {
 namespace {
 
 using Lines = std::vector<std::string>;
+using Outcome = EpisodePageAnalysis::Outcome;
+using Paths = std::vector<std::optional<std::string>>;
 const PlistValue kTrue = PlistValue::boolean(true), kFalse = PlistValue::boolean(false);
 
 PlistValue anime(const std::string& title, std::vector<std::string> keywords = {},
@@ -29,6 +34,114 @@ PlistValue flags(const std::string& marks) {
     PlistValue::Array items;
     for (const char m : marks) items.push_back(PlistValue::boolean(m == 't'));
     return PlistValue::array(std::move(items));
+}
+
+// For the title Foo, whose record marks episode 2 only. A row without a page reads one offering
+// http://v/1 under its title.
+TEST(EpisodePageAnalysisTest, AnalysesEachPage) {
+    const PlistValue recorded = PlistValue::array(  // the integer 1 marks nothing
+        {PlistValue::boolean(false), PlistValue::integer(1), PlistValue::boolean(true)});
+    const std::string title = "<title>Foo 第5話 HD - ひまわり動画</title>\n";
+    const std::string display = "var display_movie_url = 'http://v/a%20b.mp4';\n";
+    const std::string shown = "http://v/a b.mp4";  // decoded, and not encoded again
+    const std::string spares =
+        "var ary_spare_sources = {\"s\":[{\"src\":\"http://m1/5\"},"
+        "{\"src\":\"https://m2/5\"},{\"src\":\"http://m/%C3\"},{\"src\":\"ftp://m3/5\"}]};\n";
+    const std::string t5 = "Foo 第5話 HD", n5 = "Foo (05)";
+    const Lines v1{"http://v/1"}, all{shown, "http://m1/5", "https://m2/5"};
+    constexpr Outcome New = Outcome::NewEpisode, None = Outcome::NoEpisode;
+    const struct {
+        std::string title, page, name;
+        Outcome outcome;
+        std::int32_t episode;
+        Lines sources;
+        std::array<int, 3> skipped{};  // unreadable display lines and spares, not http(s)
+    } rows[] = {
+        // clang-format off
+        {"Foo #10 高画質", "", "Foo (10)", New, 10, v1},
+        {"Foo 2期 第3話 HD", "", "Foo (03)", New, 3, v1},  // the season word is skipped
+        {"Foo episode09 HD", "", "Foo (09)", New, 9, v1},
+        {"Foo 200MB 25MB 4", "", "Foo (04)", New, 4, v1},  // size words are no numbers
+        {"Foo 追加 第1話", "", "Foo (01)", New, 1, v1},
+        {"Foo 第2話 HD", "", "Foo (02)", Outcome::AlreadyDownloaded, 2, {}},
+        {"Foo 第30話 HD", "", "", None, 0, {}},  // 30 is passed over
+        {"Foo HD 第30話 episode", "", "Foo (30)", New, 30, v1},  // the last word read keeps it
+        {"Foo HD 第9999話", "", "Foo (9999)", New, 9999, v1},
+        {"Foo HD 第10000話", "", "", None, 10000, {}},
+        {"Foo 第5話", "", "", Outcome::NotHighQuality, 5, {}},
+        {t5, title + display + spares, n5, New, 5, all, {0, 1, 0}},
+        {t5, title + spares + display, n5, New, 5, {shown}},  // spares before it are dropped
+        {t5, title + display + spares + "var display_movie_url = no quote\n", n5, New, 5, {}, {1, 1, 0}},
+        {t5, title + "var display_movie_url = 'file:///x';\n" + spares, n5, New, 5, {all[1], all[2]}, {0, 1, 1}},
+        {t5, title + display, n5, New, 5, {shown}},  // three lines, the last empty
+        {"", title + "var display_movie_url = 'http://v/1'", "", Outcome::TooFewLines, 0, {}},
+        {"", "<html>\n<body>\n</body>\n", "", Outcome::NoTitleLine, 0, {}},
+        // The first "<title>" counts, and it must begin its line.
+        {"", "<p><title>\n" + title + "\n", "", Outcome::NoTitleLine, 0, {}},
+        // clang-format on
+    };
+    for (const auto& row : rows) {
+        const auto r = EpisodePageAnalysis::analyze(
+            row.page.empty() ? DemoSite::episodePage(row.title, v1[0], {}) : row.page, "Foo",
+            &recorded);
+        const std::array skipped{r.unreadableDisplayLines, r.unreadableSpareSources,
+                                 r.refusedSources};
+        EXPECT_EQ(std::tie(r.outcome, r.pageTitle, r.episode, r.episodeName, r.sources, skipped),
+                  std::tie(row.outcome, row.title, row.episode, row.name, row.sources, row.skipped))
+            << row.title << row.page;
+    }
+}
+
+const std::string kRanking(RankingSection::kRankingHeading);
+const std::string kNew(RankingSection::kNewUploadsHeading);
+const std::string kMarker(RankingSection::kTitleBlockMarker);
+const auto& block = DemoSite::titleBlock;
+
+TEST(RankingSectionTest, FindsThePathOfTheLastMatchingBlockInTheRanking) {
+    const std::string keywords =
+        kRanking + block("w/1", "カナ") + block("w/2", "アカナ") + block("w/3", "ナ ア") + kNew;
+    const std::tuple<const char*, std::string, std::vector<std::string_view>, Paths> rows[] = {
+        // clang-format off
+        {"OnlyUnderNewUploads", kRanking + kNew + block("w/1", "Foo"), {"Foo"}, {{}}},
+        {"BeforeTheRanking", block("w/0", "Foo") + kRanking, {"Foo"}, {{}}},
+        {"NoRankingHeading", "<h2 class=\"home_head\">30分の再生数 TOP10</h2>" + block("w", "Foo"), {"Foo"}, {{}}},
+        {"SecondRankingHeadingEndsIt", kRanking + kMarker + kRanking + block("w/2", "Foo"), {"Foo"}, {{}}},
+        {"WithoutNewUploadsRunsToTheEnd", kRanking + block("w/1", "B") + block("w/2", "Foo"), {"Foo"}, {"w/2"}},
+        {"PieceBeforeTheFirstMarker", kRanking + "<a href=\"./w/0\">Foo</a>" + kMarker, {"Foo"}, {"w/0"}},
+        {"LinkInAnotherBlock", kRanking + kMarker + "Foo" + block("w/1", "Bar"), {"Foo"}, {{}}},
+        {"PathEndsAtTheNextLink", kRanking + kMarker + "Foo href=\"./w/1 href=\"./w/2\"", {"Foo"}, {"w/1 "}},
+        {"Keywords", keywords, {"ナ", "カナ", "アカナ", "カナ", "", "ア", "</div>\n<div", "アカ"},
+         {"w/3", "w/2", "w/2", "w/2", {}, "w/3", {}, "w/2"}},
+        // clang-format on
+    };
+    for (const auto& [name, page, words, paths] : rows) {
+        const auto ranking = RankingSection::cut(page);
+        EXPECT_EQ(ranking ? ranking->findEpisodePaths(words) : Paths(words.size()), paths) << name;
+    }
+}
+
+TEST(RankingSectionTest, SearchesKeywordsBeyondOneAutomaton) {
+    std::vector<std::string> keywords;
+    while (keywords.size() * 40 <= 3 * KeywordMatcher::kMaxKeywordBytes)
+        keywords.push_back("作品" + std::to_string(keywords.size()) + std::string(30, 'x'));
+    keywords.push_back(std::string(KeywordMatcher::kMaxKeywordBytes + 1, 'y'));
+    const std::size_t n = keywords.size();
+    std::string page = kRanking;
+    Paths expected(n);
+    for (const std::size_t k : {0ul, n / 2, n - 2, n - 1}) {
+        expected[k] = "w/" + std::to_string(k);
+        page += block(*expected[k], keywords[k]);
+    }
+    EXPECT_EQ(RankingSection::cut(page)->findEpisodePaths({keywords.begin(), keywords.end()}),
+              expected);
+}
+
+TEST(KeywordMatcherTest, TooLargeAKeywordSetIsRefusedNotBuilt) {
+    std::string everyByte;
+    for (int i = 0; i < 256; ++i) everyByte.push_back(static_cast<char>(i));
+    const std::vector<std::string_view> many(KeywordMatcher::kMaxCells / 256 / 256 + 1, everyByte);
+    EXPECT_FALSE(KeywordMatcher(many).usable());
+    EXPECT_TRUE(KeywordMatcher({everyByte}).usable());
 }
 
 TEST(AnimeRecordTest, SaysWhyARecordCannotBeUsed) {
@@ -63,9 +176,8 @@ TEST(DownloadListTest, MergeKeepsTheUsersStatusAndTheServersEverythingElse) {
          list({anime("Bar"), with(anime("Foo", {}, true, 30), "status", zero)})},
         // clang-format on
     };
-    for (const auto& [name, stored, merged] : rows) {
+    for (const auto& [name, stored, merged] : rows)
         EXPECT_TRUE(AutoDownloadSystem::mergeList(fetched, stored) == merged) << name;
-    }
 }
 
 // "<title> (NN)" marks episode NN of the title; a name without " (" or a number outside 0 to
@@ -85,19 +197,16 @@ TEST(DownloadListTest, EpisodeRecordMarksTheEpisodeOrRefusesTheName) {
         test::TestPlatform platform;
         PlistValue expected = before;
         if (!after.empty()) expected.asDictionary()->insert_or_assign("Foo", flags(after));
-        EXPECT_TRUE(
-            AutoDownloadSystem(platform.services, false).eplstManager(file, before, list({})) ==
-            expected)
-            << file;
-        EXPECT_EQ(platform.log.contains("AutoDownloadSystem -> Failed to Record Episode: " + file),
-                  after.empty())
+        AutoDownloadSystem system(platform.services, false);
+        EXPECT_TRUE(system.eplstManager(file, before, list({})) == expected &&
+                    platform.log.contains("AutoDownloadSystem -> Failed to Record Episode: " +
+                                          file) == after.empty())
             << file;
     }
 }
 
 const char* const kNotAList = "<plist version=\"1.0\"><dict/></plist>";
 
-// A system whose platform points at the demo site.
 struct ScanRun {
     // One scan, then the main thread's turn, which delivers the scan's posts; the scan's lines.
     Lines scan(const std::optional<PlistValue>& list,
@@ -119,10 +228,8 @@ struct ScanRun {
     test::NotificationRecorder requests{platform.center, notification::kDownloadRequest};
 };
 
-// The served list differs from the one handed in: merged, posted and scanned. Off is switched
-// off by the user; Re/Start's integer status does not switch it off, its first matching keyword
-// ends its search, and its new episode is requested from every source; Foo's episode, in the
-// later of its two blocks, is already downloaded.
+// The served list differs from the one handed in: merged, posted and scanned. Re/Start's integer
+// status does not switch it off; Foo's episode, in the later of its blocks, is downloaded.
 TEST(ScanTest, NormalRoadLogsEveryStepInOrder) {
     ScanRun run;
     const PlistValue served = list({anime("Off"),
@@ -133,8 +240,8 @@ TEST(ScanTest, NormalRoadLogsEveryStepInOrder) {
     (*merged.asArray())[0].asDictionary()->insert_or_assign("status", kFalse);
     run.site.setDownloadList(served);
     run.site.setTopPage(DemoSite::topPage(
-        {DemoSite::titleBlock("w/foo4", "Foo 第4話 HD"),
-         DemoSite::titleBlock("w/re1", "Re/Start"), DemoSite::titleBlock("w/foo5", "Foo")},
+        {DemoSite::titleBlock("w/foo4", "Foo 第4話 HD"), DemoSite::titleBlock("w/re1", "Re/Start"),
+         DemoSite::titleBlock("w/foo5", "Foo")},
         {}));
     const std::string v = run.site.siteURL() + "v/";
     run.site.setPage("w/re1",
@@ -159,8 +266,8 @@ TEST(ScanTest, NormalRoadLogsEveryStepInOrder) {
     EXPECT_EQ(run.site.siteRequests(), (Lines{"/", "/w/re1", "/w/foo5"}));
 }
 
-// Each record meets another failure, logged with its reason, and the scan goes on. The server's
-// list is refused, so the list handed in, with records a served list could not hold, is scanned.
+// Each record meets another failure, logged, and the scan goes on. The server's list is refused,
+// so the list handed in is scanned.
 TEST(ScanTest, EpisodeFailuresAreLoggedAndTheScanGoesOn) {
     ScanRun run;
     run.site.setDownloadListBody(kNotAList);
@@ -172,7 +279,6 @@ TEST(ScanTest, EpisodeFailuresAreLoggedAndTheScanGoesOn) {
         "var display_movie_url = 'file:///etc/passwd';\n"
         "var ary_spare_sources = [\"http://m/%C3\",\"http://m/5.mp4\"]\n";
     const std::string n("N\0", 2);
-    // A title (and its keyword), the path its block links to, the page there, what is logged.
     const std::tuple<std::string, std::string, std::optional<std::string>, Lines> records[] = {
         // clang-format off
         {"A", "w/a", {}, {"Failed to Get Page: A"}},
@@ -209,12 +315,9 @@ TEST(ScanTest, EpisodeFailuresAreLoggedAndTheScanGoesOn) {
     EXPECT_EQ(run.requests.strings("URL"), Lines{"http://m/5.mp4"});
 }
 
-// Scans that end early, each with its reason. Unless another is given, the server serves the
-// list handed in, [Foo], so the refresh says nothing.
+// Scans that end early. Unless another is given, the server serves the list handed in.
 TEST(ScanTest, EndsEarlyWithTheReason) {
     const PlistValue foo = list({anime("Foo")}), none = PlistValue::dictionary();
-    // The list and episode record handed in, the list's document (nullptr: the list), the top
-    // page, whether the system is on, and the scan's lines.
     const std::tuple<std::optional<PlistValue>, std::optional<PlistValue>, const char*, const char*,
                      bool, Lines>
         rows[] = {

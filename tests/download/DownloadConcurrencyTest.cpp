@@ -1,6 +1,5 @@
-// Downloads on the operation queue with cancels from another thread and racing sources of one
-// episode (also run under ThreadSanitizer). Gated replies hold each transfer before its last
-// byte, so the test decides when it may finish.
+// Downloads on the operation queue (also run under ThreadSanitizer). Gated replies hold each
+// transfer before its last byte, so the test decides when it may finish.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -34,13 +33,12 @@ struct FinishObserver final : KeyValueObserver {
 
 class DownloadConcurrencyTest : public ::testing::Test {
 protected:
-    // A manual download of the reply at /<id>.
     std::shared_ptr<FileDownload> addDownload(std::int32_t id, test::LoopbackServer::Reply reply) {
         server.reply("/" + std::to_string(id), std::move(reply));
         return queued(std::make_shared<FileDownload>(platform.services,
                                                      server.url("/" + std::to_string(id)), id));
     }
-    // A source of episode with "time" 1 (a mark of 5 MiB); its size tells it apart.
+    // With "time" 1 (a mark of 5 MiB); its size tells it apart.
     std::shared_ptr<FileDownload_Auto> addSource(const std::string& episode, std::size_t size,
                                                  const std::string& gate) {
         server.reply("/" + std::to_string(size), {.body = std::string(size, 'x'), .gate = gate});
@@ -56,12 +54,10 @@ protected:
         queue.addOperation(download);
         return download;
     }
-    // The last status posted for each download id.
     std::map<std::string, std::string> lastStatuses() const {
         std::map<std::string, std::string> last;
-        for (const PlistValue& record : records.objects()) {
+        for (const PlistValue& record : records.objects())
             last[record.stringFor(key::kId)] = record.stringFor(key::kStatus);
-        }
         return last;
     }
 
@@ -77,9 +73,8 @@ protected:
     OperationQueue queue;  // last: destroyed (cancelled and joined) first
 };
 
-// Cancels from this thread reach a download that runs and one that waits, and leave a finished
-// one alone; nothing of theirs is posted once they have returned, and the running one lets go
-// of its queue slot at once.
+// Cancels from this thread reach a running and a waiting download and leave a finished one
+// alone; nothing of theirs is posted after, and the running one frees its queue slot at once.
 TEST_F(DownloadConcurrencyTest, CancelsEndDownloadsQuietlyAndKeepFinishedOnes) {
     queue.setMaxConcurrentOperationCount(1);
     const auto done = addDownload(1, {.body = "complete file"});
@@ -102,10 +97,9 @@ TEST_F(DownloadConcurrencyTest, CancelsEndDownloadsQuietlyAndKeepFinishedOnes) {
     EXPECT_EQ(observer.calls, 4);
 }
 
-// The first two sources finish at the same moment, with another episode's source. The third
-// passes the size test after the winner has claimed the episode but before the announcement
-// has reached it: an observer ahead of the sources holds it until then. The fourth is still
-// loading when the announcement comes.
+// Two sources finish at once, with another episode's. The third passes the size test after the
+// winner's claim but before its announcement, which an observer holds until then; the fourth is
+// still loading when it comes.
 TEST_F(DownloadConcurrencyTest, EachEpisodeHasExactlyOneWinner) {
     std::shared_ptr<FileDownload_Auto> late;
     int held = 0;
@@ -140,8 +134,7 @@ TEST_F(DownloadConcurrencyTest, EachEpisodeHasExactlyOneWinner) {
                      {"Title (02).mp4", 6 * kMiB + 2}}));
 }
 
-// Sources come and go while announcements of another episode are posted from another thread:
-// none may reach a source being destroyed. The queue lets go of each once it has ended.
+// No announcement posted from another thread may reach a source being destroyed.
 TEST_F(DownloadConcurrencyTest, SourcesGoWhileAnnouncementsArePosted) {
     std::atomic<bool> stop{false};
     std::thread poster([&] {

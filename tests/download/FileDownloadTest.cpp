@@ -1,7 +1,5 @@
-// Downloads run on the test's thread. A manual one: what it makes of each way its transfer ends
-// (status records, banner, log, the file kept or removed), also on a disk too small for it. One
-// source of an episode: the size mark from "time", the ending its size (or the free space)
-// decides, the file a win leaves, and the announcements it heeds.
+// Downloads run on the test's thread: a manual one for each way its transfer ends, and one
+// source of an episode for each ending its size (or the free space) decides.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -30,12 +28,12 @@ enum class Setup { Plain, NameTaken, FullDisk };
 struct Case {
     const char* name;
     test::LoopbackServer::Reply reply;  // at /clip.mp4
-    // "status percentage" of each record; a run of "downloading" ones as its last, or as
-    // "downloading" alone where the chunks make its values uncertain.
+    // "status percentage" of each record, a run of "downloading" ones as its last ("downloading"
+    // alone where the chunks make its values uncertain).
     Strings steps;
     Setup setup = Setup::Plain;
     std::string shown = "clip.mp4";  // the name in every record and in the banner
-    std::string url = "";            // instead of the server's /clip.mp4
+    std::string url = "";
 };
 
 class FileDownloadTest : public ::testing::TestWithParam<Case> {};
@@ -52,7 +50,6 @@ TEST_P(FileDownloadTest, ReportsItsStepsAndKeepsOnlyAFinishedFile) {
     test::LoopbackServer server;
     server.reply("/clip.mp4", row.reply);
     const std::string url = row.url.empty() ? server.url("/clip.mp4") : row.url;
-    // 1 KiB chunks: each tenth of a percent of 4 MiB takes several.
     FileDownload operation(platform.services, url, 7, {.bufferSize = 1024});
     operation.start();
     EXPECT_TRUE(operation.isFinished() && !operation.isExecuting());
@@ -65,11 +62,9 @@ TEST_P(FileDownloadTest, ReportsItsStepsAndKeepsOnlyAFinishedFile) {
         const std::string step =
             record.stringFor(key::kStatus) + " " + record.stringFor(key::kPercentage);
         EXPECT_NE(step, previous) << "a record only when its text changes";
-        if (!step.starts_with("downloading") || !previous.starts_with("downloading")) {
+        if (!step.starts_with("downloading") || !previous.starts_with("downloading"))
             steps.emplace_back();
-        }
-        steps.back() = step;
-        previous = step;
+        steps.back() = previous = step;
     }
     if (row.steps.size() == 3 && row.steps[1] == "downloading") steps.at(1).resize(11);
     EXPECT_EQ(steps, row.steps);
@@ -81,7 +76,6 @@ TEST_P(FileDownloadTest, ReportsItsStepsAndKeepsOnlyAFinishedFile) {
     EXPECT_EQ(test::filesIn(folder).size(), (kept ? 1u : 0u) + (row.setup == Setup::NameTaken));
     EXPECT_TRUE(platform.log.contains("FileDownload -> Init: " + url));
     EXPECT_EQ(platform.log.contains("FileDownload -> Download Complete: " + row.shown), kept);
-    // Refused for its announced length: no file was made, yet the error names the download.
     EXPECT_EQ(platform.log.contains("FileDownload -> Not Enough Space: clip.mp4"),
               steps.size() == 1 && row.shown == "clip.mp4");
 }
@@ -101,7 +95,6 @@ const Case kCases[] = {
     Case("DroppedAfterTheFile", {.body = std::string(kMiB, 'x'), .delivery = Delivery::ShortBody},
          {"setup 0%", "downloading 50.0%", "error エラー"}),
     Case("LongerThanTheFreeSpace", {.body = std::string(40 * kMiB, 'x')}, kError, Setup::FullDisk),
-    // Nothing announced to check beforehand: the write that finds the disk full fails.
     Case("DiskFilledWithoutLength",
          {.body = std::string(40 * kMiB, 'x'), .delivery = Delivery::Chunked},
          {"setup 0%", "downloading", "error エラー"}, Setup::FullDisk)};
@@ -120,18 +113,15 @@ std::shared_ptr<FileDownload_Auto> makeSource(const test::TestPlatform& platform
                                                PlistValue::dictionary(std::move(anime)), nullptr);
 }
 
-// The size mark in MiB; a "time" that gives none is logged and means 150.
+// The size mark in MiB, clamped to 32 bits; a "time" that gives none is logged and means 150.
 TEST(FileDownloadAutoMark, ComesFromTime) {
     const std::string kInvalidTime = "Detect Error: dlst.plist has invalid value in <time>.";
     // clang-format off
     const std::pair<std::optional<PlistValue>, std::int64_t> marks[] = {
-        {std::nullopt, 150}, {PlistValue::integer(0), 150}, {PlistValue::integer(-3), 150},
-        {PlistValue::boolean(true), 150}, {PlistValue::real(std::nan("")), 150},
-        {PlistValue::integer(24), 120}, {PlistValue::string(" 24分"), 120},
+        {std::nullopt, 150}, {PlistValue::integer(0), 150}, {PlistValue::boolean(true), 150},
+        {PlistValue::real(std::nan("")), 150}, {PlistValue::string(" 24分"), 120},
         {PlistValue::real(2.9), 10}, {PlistValue::integer(1'000'000'000), 5'000'000'000},
-        // Clamped to 32 bits.
-        {PlistValue::integer(100'000'000'000), 10'737'418'235},
-        {PlistValue::real(1e12), 10'737'418'235}};
+        {PlistValue::integer(100'000'000'000), 10'737'418'235}, {PlistValue::real(1e12), 10'737'418'235}};
     // clang-format on
     for (std::size_t row = 0; row < std::size(marks); ++row) {
         SCOPED_TRACE(row);
@@ -142,7 +132,6 @@ TEST(FileDownloadAutoMark, ComesFromTime) {
     }
 }
 
-// The first three end as cancelled.
 enum class Ending { Refused, Announced, NoSpace, Failed, Unsuitable, Won };
 
 struct Source {
@@ -151,7 +140,7 @@ struct Source {
     Ending ending;
     std::string episode = "Title (01)";
     std::string stem = "Title (01)";  // of its file names
-    bool taken = false;               // "<stem>.mp4" exists already
+    bool taken = false;               // "<stem>.mp4" exists
 };
 
 class FileDownloadAutoTest : public ::testing::TestWithParam<Source> {};
@@ -209,14 +198,12 @@ const Source kSources[] = {
     Source("AboveTheMarkWins", {.body = kBody}, Ending::Won),
     Source("AnnouncedWhileWaiting", {.body = kBody}, Ending::Announced),
     Source("NotFoundFails", {.status = 404, .body = kBody}, Ending::Failed),
-    // 24 MiB would fit on the disk, but leave less than the 64 MiB kept free.
     Source("TooLittleLeftFreeRefused", {.body = std::string(24 * kMiB, 'x')}, Ending::NoSpace),
     Source("WinnerTakesAFreeName", {.body = kBody}, Ending::Won, "Title (01)", "Title (01)", true),
     Source("SlashInTheFileNameReplaced", {.body = kBody}, Ending::Won, "F/Z (03)", "F／Z (03)"),
     Source("NulInTheFileNameReplaced", {.body = kBody}, Ending::Won, std::string("A\0B (04)", 8),
            "A／B (04)"),
-    // 90 four-byte characters keep 58 (232 bytes): with " (05)" and ".download", or a
-    // numbered " (9999).mp4", they fill at most 255 bytes, and a 59th would be split.
+    // 58 four-byte characters (232 bytes) with a numbered " (9999).mp4" fill at most 255 bytes.
     Source("LongTitleShortenedKeepingTheEpisodeNumber", {.body = kBody}, Ending::Won,
            kanji(90) + " (05)", kanji(58) + " (05)")};
 

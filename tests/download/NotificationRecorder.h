@@ -9,8 +9,7 @@
 
 namespace kestrova::test {
 
-// Every object posted under one name, in order, from any thread. Observes from construction
-// until destruction.
+// Every object posted under one name, in order, from any thread, while it lives.
 class NotificationRecorder {
 public:
     NotificationRecorder(NotificationCenter& center, const std::string& name) : center_(center) {
@@ -25,7 +24,7 @@ public:
         std::lock_guard lock(mutex_);
         return objects_;
     }
-    // The string values of key in every object (or the objects themselves when key is "").
+    // key's string in every object (or the objects themselves when key is "").
     std::vector<std::string> strings(const std::string& key = "") const {
         std::vector<std::string> out;
         for (const auto& object : objects()) {

@@ -18,7 +18,6 @@ inline void writeFile(const std::filesystem::path& path, const std::string& cont
     std::ofstream(path, std::ios::binary) << content;
 }
 
-// The sizes of the files in a folder by name; none when it does not exist.
 inline std::map<std::string, std::uintmax_t> filesIn(const std::filesystem::path& folder) {
     std::map<std::string, std::uintmax_t> files;
     std::error_code ec;

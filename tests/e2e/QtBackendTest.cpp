@@ -10,7 +10,6 @@
 #include "platform/qt/QtMenuMirror.h"
 #include "platform/qt/QtPasteboard.h"
 #include "platform/qt/QtRunLoop.h"
-#include "support/ParamName.h"
 #include "support/Wait.h"
 
 namespace kestrova::qt {
@@ -34,7 +33,6 @@ struct OffscreenQt : ::testing::Environment {
 };
 [[maybe_unused]] auto* const kQt = ::testing::AddGlobalTestEnvironment(new OffscreenQt);
 
-// Runs Qt's event loop until condition holds or 10 s have passed; answers the last result.
 bool spinUntil(const std::function<bool()>& condition) {
     return test::waitUntil([&] {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
@@ -52,7 +50,7 @@ TEST(QtMenuMirrorTest, FollowsTheModelInPlaceWithQtsOwnLabels) {
     mirror.sync(model);
     const QList<QAction*> fixed = qmenu.actions();
 
-    // A download comes below a new separator; the fixed items keep their actions.
+    // A download comes below a new separator; Qt reads only "&" as a mark.
     auto download = std::make_shared<MenuItem>("a_b & c.bin\u3000(0.0%)");
     model.insertItem(MenuItem::separatorItem(), 1);
     model.insertItem(download, 2);
@@ -61,9 +59,9 @@ TEST(QtMenuMirrorTest, FollowsTheModelInPlaceWithQtsOwnLabels) {
     QAction* row = qmenu.actions()[2];
     EXPECT_EQ(qmenu.actions(),
               (QList<QAction*>{fixed[0], qmenu.actions()[1], row, fixed[1], fixed[2]}));
-    EXPECT_EQ(row->text(), "a_b && c.bin\u3000(0.0%)") << "Qt reads only \"&\" as a mark";
+    EXPECT_EQ(row->text(), "a_b && c.bin\u3000(0.0%)");
 
-    // Progress changes the same action, once for one change (the tick is seen in the panel).
+    // Progress changes the same action once per change.
     int changes = 0;
     QObject::connect(row, &QAction::changed, [&] { ++changes; });
     download->setTitle("a.bin\u3000(42.5%)");
@@ -71,7 +69,7 @@ TEST(QtMenuMirrorTest, FollowsTheModelInPlaceWithQtsOwnLabels) {
     mirror.sync(model);
     EXPECT_EQ(changes, 1);
 
-    // The rows go: the fixed actions as at the start. An item moved keeps its action.
+    // The rows go; an item moved keeps its action.
     model.removeItemAtIndex(1);
     model.removeItemAtIndex(1);
     mirror.sync(model);
@@ -82,69 +80,54 @@ TEST(QtMenuMirrorTest, FollowsTheModelInPlaceWithQtsOwnLabels) {
     EXPECT_EQ(qmenu.actions(), (QList<QAction*>{fixed[1], fixed[2], fixed[0]}));
 }
 
-// Counts the modal state QtAlerts reports.
 struct ModalRecorder : QtRunLoop {
     void beginModal() override { ++depth; }
     void endModal() override { --depth; }
     int depth = 0;
 };
 
-const Alert kQuit =
-    Alert::withDefaultAlternateOther("Kestrova", "終了", "キャンセル", "", "<b>a</b>\nb");
-const Alert kThree = Alert::withDefaultAlternateOther("Kestrova", "はい", "いいえ", "後で", "x");
-const Alert kOk = Alert::withDefaultAlternateOther("Kestrova", "OK", "", "", "最新です。");
-const Alert kList = Alert::withButtonList("Kestrova", "x", {"OK", "Cancel"}, Alert::Style::Warning);
-
-struct AlertRow {
-    const char* name;
-    Alert alert;
-    QString press;  // a button's title, "Return", "Escape", or "" to close the box unanswered
-    int answer;
-};
-
-class QtAlertsTest : public ::testing::TestWithParam<AlertRow> {};
-
-TEST_P(QtAlertsTest, AnswersAsTheAlertsFormSays) {
-    ModalRecorder modal;
-    QtAlerts alerts(modal);
-    int modalWhileShown = -1;
-    QTimer driver;  // acts on the box once it is up
-    QObject::connect(&driver, &QTimer::timeout, [&] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (box == nullptr || !box->isVisible()) return;
-        driver.stop();
-        modalWhileShown = modal.depth;
-        // Texts as given, line breaks kept, never read as markup.
-        EXPECT_EQ(box->informativeText().toStdString(), GetParam().alert.informativeText);
-        EXPECT_EQ(box->findChild<QLabel*>("qt_msgbox_informativelabel")->textFormat(),
-                  Qt::PlainText);
-        const QString press = GetParam().press;
-        QKeyEvent key(QEvent::KeyPress, press == "Return" ? Qt::Key_Return : Qt::Key_Escape, {});
-        if (press == "Return" || press == "Escape") QCoreApplication::sendEvent(box, &key);
-        if (press.isEmpty()) box->hide();  // as when the program quits with the alert up
-        for (QAbstractButton* button : box->buttons()) {
-            if (button->text() == press) button->click();
-        }
-    });
-    driver.start(5ms);
-    // Asked from another thread: shown on the main thread all the same.
-    std::atomic<int> answer = 99;
-    std::thread worker([&] { answer = alerts.runModal(GetParam().alert); });
-    spinUntil([&] { return answer != 99; });
-    worker.join();
-    EXPECT_EQ(answer, GetParam().answer);
-    EXPECT_EQ(modalWhileShown, 1);
-    EXPECT_EQ(modal.depth, 0);
+// Asked from another thread, shown on the main thread; texts as given, never read as markup.
+TEST(QtAlertsTest, AnswersAsTheAlertsFormSays) {
+    const Alert quit =
+        Alert::withDefaultAlternateOther("Kestrova", "終了", "キャンセル", "", "<b>a</b>\nb");
+    const Alert three = Alert::withDefaultAlternateOther("Kestrova", "はい", "いいえ", "後で", "x");
+    const Alert ok = Alert::withDefaultAlternateOther("Kestrova", "OK", "", "", "最新です。");
+    const Alert list =
+        Alert::withButtonList("Kestrova", "x", {"OK", "Cancel"}, Alert::Style::Warning);
+    // A button's title, "Return", "Escape", or "" to close the box unanswered (as at a quit).
+    const std::tuple<Alert, QString, int> rows[] = {
+        {quit, "終了", 1}, {three, "後で", -1}, {quit, "Return", 1},    {three, "Escape", 0},
+        {three, "", 0},    {ok, "Escape", 1},   {list, "Cancel", 1001}, {list, "Return", 1000}};
+    for (const auto& [alert, press, expected] : rows) {
+        SCOPED_TRACE(alert.informativeText + " " + press.toStdString());
+        ModalRecorder modal;
+        QtAlerts alerts(modal);
+        int modalWhileShown = -1;
+        QTimer driver;
+        QObject::connect(&driver, &QTimer::timeout, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box == nullptr || !box->isVisible()) return;
+            driver.stop();
+            modalWhileShown = modal.depth;
+            EXPECT_EQ(box->informativeText().toStdString(), alert.informativeText);
+            EXPECT_EQ(box->findChild<QLabel*>("qt_msgbox_informativelabel")->textFormat(),
+                      Qt::PlainText);
+            QKeyEvent key(QEvent::KeyPress, press == "Return" ? Qt::Key_Return : Qt::Key_Escape,
+                          {});
+            if (press == "Return" || press == "Escape") QCoreApplication::sendEvent(box, &key);
+            if (press.isEmpty()) box->hide();
+            for (QAbstractButton* button : box->buttons())
+                if (button->text() == press) button->click();
+        });
+        driver.start(5ms);
+        std::atomic<int> answer = 99;
+        std::thread worker([&] { answer = alerts.runModal(alert); });
+        spinUntil([&] { return answer != 99; });
+        worker.join();
+        EXPECT_EQ(std::tuple(answer.load(), modalWhileShown, modal.depth),
+                  std::tuple(expected, 1, 0));
+    }
 }
-
-// clang-format off
-const AlertRow kRows[] = {{"default", kQuit, "終了", 1}, {"alternate", kQuit, "キャンセル", 0},
-    {"other", kThree, "後で", -1}, {"return_is_default", kQuit, "Return", 1},
-    {"escape_is_alternate", kThree, "Escape", 0}, {"unanswered_is_as_escape", kThree, "", 0},
-    {"lone_ok_escape", kOk, "Escape", 1}, {"list_first", kList, "OK", 1000},
-    {"list_second", kList, "Cancel", 1001}, {"list_return_is_first", kList, "Return", 1000}};
-// clang-format on
-INSTANTIATE_TEST_SUITE_P(Rows, QtAlertsTest, ::testing::ValuesIn(kRows), test::ParamName());
 
 TEST(QtRunLoopTest, DefaultTimersWaitForTheLastAlertToCloseCommonTimersGoOn) {
     QtRunLoop loop;

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "download/NotificationRecorder.h"
+#include "download/TestFiles.h"
 #include "messages/Notifications.h"
 #include "statusbar/AdminSystemStatusBar.h"
 #include "statusbar/ObservePasteBoard.h"
@@ -22,8 +23,7 @@ using Posts = std::vector<PlistValue>;
 const PlistValue kTrue = PlistValue::boolean(true), kFalse = PlistValue::boolean(false);
 const std::string kDelete = "ダウンロードが完了した項目を削除";
 
-// One line per item: its title ("---" for a separator), then " #tag" when tagged, " ✓" when
-// checked, " ⌘key" with a key equivalent and " (disabled)" when it cannot be chosen.
+// One line per item: title ("---" for a separator), " #tag", " ✓", " ⌘key", " (disabled)".
 Lines describe(const Menu& menu) {
     Lines lines;
     for (const auto& item : menu.items()) {
@@ -36,7 +36,6 @@ Lines describe(const Menu& menu) {
     return lines;
 }
 
-// A launched status bar of version 1.2.3 on a test platform in a temporary home.
 struct Harness {
     explicit Harness(const std::string& serverURL = "http://127.0.0.1:9")
         : platform({.serverURL = serverURL,
@@ -45,24 +44,20 @@ struct Harness {
                     .programPath = "/opt/Kestrova App/kestrova"}) {
         launch();
     }
-    // changes counts the model's changes from then on.
     void launch() {
         bar = std::make_unique<AdminSystemStatusBar>(platform.services, false);
         bar->setupSystemStatusBarWithSaveLogFile(true);
         platform.statusBar.items().back()->changeSignal()->listener = [this] { ++changes; };
     }
     std::shared_ptr<Menu> menu() const { return platform.statusBar.items().back()->menu(); }
-    // The submenu of the main menu's item at index: 3 automatic downloads, 4 settings.
-    std::shared_ptr<Menu> submenu(std::size_t index) const {
-        return menu()->itemAtIndex(index)->submenu();
-    }
+    // 3: automatic downloads, 4: settings.
+    std::shared_ptr<Menu> submenu(std::size_t i) const { return menu()->itemAtIndex(i)->submenu(); }
     // Each alert shown, as "<message>: <informative> [<buttons separated by |>]".
     Lines alerts() const {
         Lines lines;
         for (const Alert& alert : platform.alerts.shown()) {
             std::string line = alert.messageText + ": " + alert.informativeText + " [";
-            for (const std::string& b : alert.buttons)
-                line += (&b == &alert.buttons[0] ? "" : "|") + b;
+            for (const std::string& b : alert.buttons) line += (line.ends_with("[") ? "" : "|") + b;
             lines.push_back(line + "]");
         }
         return lines;
@@ -73,7 +68,6 @@ struct Harness {
     int changes = 0;
 };
 
-// The main menu with these download items, newest first; "…" is U+2026, one character.
 Lines mainMenu(const Lines& downloads = {}, bool deleteEnabled = false) {
     Lines lines{"ペーストボードからダウンロード (disabled)"};
     if (!downloads.empty()) lines.push_back("--- (disabled)");
@@ -83,8 +77,7 @@ Lines mainMenu(const Lines& downloads = {}, bool deleteEnabled = false) {
     return lines;
 }
 
-// Each switch posts the new value and flips its mark; the debug flag gates the bar's one log
-// line. Once the bar is gone, nothing in the menus calls it, but quit is the application's.
+// Switches post the new value; once the bar is gone only quit (the application's) still acts.
 TEST(StatusBarTest, BuildsTheFixedMenuWhoseSwitchesPostAndLeavesNoLiveCommandBehind) {
     Harness h;
     ASSERT_EQ(h.platform.statusBar.items().size(), 1u);
@@ -106,8 +99,8 @@ TEST(StatusBarTest, BuildsTheFixedMenuWhoseSwitchesPostAndLeavesNoLiveCommandBeh
         test::NotificationRecorder posts(h.platform.center, name);
         const auto choice = h.submenu(submenu)->itemAtIndex(index);
         ASSERT_TRUE(choice->perform() && choice->perform());
-        EXPECT_EQ(choice->state(), on ? MenuItem::kOn : MenuItem::kOff) << name;
-        EXPECT_TRUE(posts.objects() == (Posts{PlistValue::boolean(!on), PlistValue::boolean(on)}))
+        EXPECT_TRUE(choice->state() == (on ? MenuItem::kOn : MenuItem::kOff) &&
+                    posts.objects() == (Posts{PlistValue::boolean(!on), PlistValue::boolean(on)}))
             << name;
     }
     EXPECT_EQ(h.alerts(),
@@ -123,20 +116,17 @@ TEST(StatusBarTest, BuildsTheFixedMenuWhoseSwitchesPostAndLeavesNoLiveCommandBeh
     EXPECT_EQ(h.platform.runLoop.run(), 0);
 }
 
-// Passes of status tables written "id name percentage status, ...", and the download items they
-// leave ("　" is U+3000). The same table again changes nothing, nor does the delete command: it
-// only asks for the deletion.
+// Tables written "id name percentage status, ...". The same table again changes nothing, nor
+// does the delete command: it only asks for the deletion.
 TEST(StatusBarTest, DownloadItemsFollowTheTableAndOnlyItsChanges) {
     const auto table = [](const std::string& text) {
         std::vector<PlistValue> records;
         std::istringstream in(text);
-        for (std::string id, name, percentage, status; in >> id >> name >> percentage >> status;) {
+        for (std::string id, name, pct, status; in >> id >> name >> pct >> status;) {
             if (status.ends_with(',')) status.pop_back();
-            records.push_back(
-                PlistValue::dictionary({{"id", PlistValue::string(id)},
-                                        {"name", PlistValue::string(name)},
-                                        {"percentage", PlistValue::string(percentage)},
-                                        {"status", PlistValue::string(status)}}));
+            const auto s = PlistValue::string;
+            records.push_back(PlistValue::dictionary(
+                {{"id", s(id)}, {"name", s(name)}, {"percentage", s(pct)}, {"status", s(status)}}));
         }
         return records;
     };
@@ -165,72 +155,61 @@ TEST(StatusBarTest, DownloadItemsFollowTheTableAndOnlyItsChanges) {
         EXPECT_EQ(h.changes > 0, tables.size() > 1 || !downloads.empty());
         h.changes = 0;
         h.bar->setDownloadStatus(table(tables.back()));
-        if (deleteEnabled) {
-            ASSERT_TRUE(h.menu()->itemWithTitle(kDelete)->perform());
-        }
-        EXPECT_EQ(h.changes, 0);
-        EXPECT_EQ(deletes.objects().size(), deleteEnabled ? 1u : 0u);
+        EXPECT_TRUE(!deleteEnabled || h.menu()->itemWithTitle(kDelete)->perform());
+        EXPECT_EQ(std::pair(h.changes, deletes.objects().size()),
+                  std::pair(0, deleteEnabled ? 1ul : 0ul));
     }
 }
 
-// The clipboard is answered for once at launch, then after each growth of the change count, the
-// same answer again included; a count that went down is the new base. The poll runs on the main
-// loop's timer.
-TEST(StatusBarTest, PasteboardIsAnsweredAtLaunchAndAfterEveryCopy) {
+// Answered at launch, then after each growth of the change count (a count that went down is the
+// new base), the last time by the main loop's timer. Enabled by an earlier copy, the command
+// reads the clipboard again when chosen.
+TEST(StatusBarTest, PasteboardIsAnsweredAfterEveryCopyAndReadAgainWhenChosen) {
     Harness h;
     ObservePasteBoard watcher(h.platform.services);
     test::NotificationRecorder answers(h.platform.center, notification::kCheckPasteBoard);
-    h.platform.pasteboard.setString("http://example.com/a.mp4");
+    test::NotificationRecorder requests(h.platform.center, notification::kDownloadRequest);
+    HeadlessPasteboard& board = h.platform.pasteboard;
+    board.setString("http://example.com/a.mp4");
     watcher.beginObservingPasteboard();
-    EXPECT_TRUE(h.menu()->itemAtIndex(0)->isEnabled());
     watcher.observePasteboard();
-    h.platform.pasteboard.setString("http://example.com/a.mp4");
+    board.setString("http://example.com/a.mp4");
     watcher.observePasteboard();
-    h.platform.pasteboard.setChangeCount(0);
+    board.setChangeCount(0);
     watcher.observePasteboard();
-    h.platform.pasteboard.setString("plain words");  // count 1: above the base, below the old
+    const std::pair<std::optional<std::string>, bool> texts[] = {
+        // clang-format off
+        {"https://example.com/a.mp4", true}, {"http://a/" + std::string(65527, 'x'), true},
+        {"http://a/" + std::string(65528, 'x'), false}, {"http://a/1\nhttp://a/2", false},
+        {"ダウンロード", false}, {std::nullopt, false}};
+    // clang-format on
+    Lines answered{"YES", "YES"}, requested, refusals;
+    for (const auto& [text, downloadable] : texts) {
+        board.setString("http://example.com/earlier.mp4");
+        watcher.observePasteboard();
+        board.setString(text);
+        const auto command = h.menu()->itemAtIndex(0);
+        ASSERT_TRUE(command->perform());
+        watcher.observePasteboard();
+        EXPECT_TRUE(command->target() == (downloadable ? h.bar.get() : nullptr) &&
+                    command->actionName() == (downloadable ? "menuFunctionDownload" : ""))
+            << text.value_or("no text").substr(0, 30);
+        answered.insert(answered.end(), {"YES", downloadable ? "YES" : "NO"});
+        (downloadable ? requested : refusals).push_back(text.value_or(""));
+    }
+    EXPECT_EQ(requests.strings("URL"), requested);
+    EXPECT_EQ(h.alerts(), Lines(refusals.size(),
+                                "Kestrova: ペーストボードにダウンロード"
+                                "可能なURLが見つかりません。 [OK||]"));
+    board.setString("plain words");
     RunLoop& loop = h.platform.runLoop;
     h.platform.center.addObserver(&h, notification::kCheckPasteBoard,
                                   [&loop](const PlistValue&) { loop.quit(0); });
-    // A guard only: the test fails rather than hang if the timer never polls.
     loop.addTimer(std::chrono::seconds(30), RunLoopMode::Common, [&loop] { loop.quit(1); });
     EXPECT_EQ(loop.run(), 0);
     h.platform.center.removeObserver(&h);
-    EXPECT_EQ(answers.strings(), (Lines{"YES", "YES", "NO"}));
-    EXPECT_FALSE(h.menu()->itemAtIndex(0)->isEnabled());
-}
-
-// Enabled by an earlier copy, the command reads the clipboard again when chosen; the next poll
-// answers for the same text.
-TEST(StatusBarTest, PasteboardChoiceAndAnswerFollowTheTextNow) {
-    const std::pair<std::optional<std::string>, bool> texts[] = {
-        {"http://example.com/a.mp4", true},
-        {"https://example.com/a.mp4", true},
-        {"http://a/" + std::string(65527, 'x'), true},  // as long as any address
-        {"http://a/" + std::string(65528, 'x'), false},
-        {"http://a/1\nhttp://a/2", false},
-        {"ダウンロード", false},
-        {std::nullopt, false}};
-    for (const auto& [text, downloadable] : texts) {
-        SCOPED_TRACE(text.value_or("no text").substr(0, 30));
-        Harness h;
-        ObservePasteBoard watcher(h.platform.services);
-        test::NotificationRecorder answers(h.platform.center, notification::kCheckPasteBoard);
-        test::NotificationRecorder requests(h.platform.center, notification::kDownloadRequest);
-        h.platform.pasteboard.setString("http://example.com/earlier.mp4");
-        watcher.beginObservingPasteboard();
-        h.platform.pasteboard.setString(text);
-        const auto command = h.menu()->itemAtIndex(0);
-        ASSERT_TRUE(command->perform());
-        EXPECT_EQ(requests.strings("URL"), downloadable ? Lines{*text} : Lines());
-        EXPECT_EQ(h.alerts(), downloadable ? Lines()
-                                           : Lines{"Kestrova: ペーストボードにダウンロード"
-                                                   "可能なURLが見つかりません。 [OK||]"});
-        watcher.observePasteboard();
-        EXPECT_EQ(answers.strings(), (Lines{"YES", downloadable ? "YES" : "NO"}));
-        EXPECT_EQ(command->target(), downloadable ? h.bar.get() : nullptr);
-        EXPECT_EQ(command->actionName(), downloadable ? "menuFunctionDownload" : "");
-    }
+    answered.push_back("NO");
+    EXPECT_EQ(answers.strings(), answered);
 }
 
 PlistValue anime(const std::string& title, PlistValue status, PlistValue lock = kFalse) {
@@ -240,10 +219,8 @@ PlistValue anime(const std::string& title, PlistValue status, PlistValue lock = 
                                    {"lock", lock}});
 }
 
-// The auto-download submenu, with every posted list coming back as a rebuild, inside the
-// choosing item's own action, as the application does. Only the boolean true is checked;
-// records without a text title are logged and left out. An item of an older menu posts the list
-// unchanged; a locked title, on or off, is refused with an alert.
+// Every posted list comes back as a rebuild inside the choosing item's own action, as the
+// application does. Only the boolean true checks; a locked title, on or off, is refused.
 TEST(StatusBarTest, AutoDownloadMenuShowsAndSwitchesTitlesUnlessLocked) {
     Harness h;
     const auto show = [&](bool use, std::optional<PlistValue> list) {
@@ -265,17 +242,16 @@ TEST(StatusBarTest, AutoDownloadMenuShowsAndSwitchesTitlesUnlessLocked) {
     const PlistValue one = PlistValue::integer(1);  // a lock that is no boolean locks nothing
     const PlistValue l = anime("L", kTrue, kTrue), m = anime("M", kFalse, kTrue);
     show(false, list({anime("A", kTrue), anime("B", kFalse, one), l, m}));
-    for (const std::size_t index : {2, 3, 4, 5}) {
+    for (const std::size_t index : {2, 3, 4, 5})
         ASSERT_TRUE(h.submenu(3)->itemAtIndex(index)->perform());
-    }
     const Posts posts = lists.objects();
     EXPECT_TRUE(Posts(posts.begin() + 1, posts.end()) ==
                 (Posts{list({anime("A", kFalse), anime("B", kFalse, one), l, m}),
                        list({anime("A", kFalse), anime("B", kTrue, one), l, m})}));
     EXPECT_EQ(describe(*h.submenu(3)), (Lines{use, "--- (disabled)", "A", "B ✓", "L ✓", "M"}));
-    EXPECT_EQ(h.alerts(), Lines(2,
-                                "Kestrova エラー: このアニメのダウンロードを無効化することは"
-                                "できません。 [OK]"));
+    EXPECT_EQ(
+        h.alerts(),
+        Lines(2, "Kestrova エラー: このアニメのダウンロードを無効化することはできません。 [OK]"));
     for (const auto& absent :
          {std::optional<PlistValue>(), std::optional(PlistValue::string("x"))}) {
         show(false, absent);
@@ -286,21 +262,17 @@ TEST(StatusBarTest, AutoDownloadMenuShowsAndSwitchesTitlesUnlessLocked) {
     h.platform.center.removeObserver(&h);
 }
 
-// Other programs' entries in the autostart folder, one starting a program whose path is a prefix
-// of this one's. Every entry starting a program inside this one's path counts, and each choice
-// removes one; the mark goes off with the last. What an entry holds is the autostart folder's
-// business.
+// Every entry starting a program inside this one's path counts (not one whose path is a prefix
+// of it); each choice removes one, and the mark goes off with the last.
 TEST(StatusBarTest, OpenAtLoginAddsOrRemovesOneEntryOfThisProgram) {
     Harness h;
     const fs::path dir = h.platform.files.configDirectory() / "autostart";
     const auto write = [&](const std::string& name, const std::string& exec) {
-        std::ofstream(dir / name) << "[Desktop Entry]\nType=Application\nName=X\nExec=" + exec +
-                                         "\n";
+        std::ofstream(dir / name) << "[Desktop Entry]\nExec=" + exec + "\n";
     };
     const auto entries = [&] {
         Lines names;
-        for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename());
-        std::sort(names.begin(), names.end());
+        for (const auto& [name, size] : test::filesIn(dir)) names.push_back(name);
         return names;
     };
     const auto item = [&] { return h.submenu(4)->itemAtIndex(0); };
@@ -309,14 +281,12 @@ TEST(StatusBarTest, OpenAtLoginAddsOrRemovesOneEntryOfThisProgram) {
     write("aaa.desktop", "/usr/bin/editor --daemon");
     write("zzz.desktop", "\"/opt/Kestrova App/kestrov\"");
     h.launch();
-    EXPECT_EQ(item()->state(), MenuItem::kOff);
-    EXPECT_TRUE(choose());
+    EXPECT_TRUE(item()->state() == MenuItem::kOff && choose());
     const Lines added{"aaa.desktop", "kestrova.desktop", "zzz.desktop"};
     EXPECT_EQ(entries(), added);
     write("a.desktop", "\"/opt/Kestrova App/kestrova-helper\" --tray");
-    h.launch();  // the next launch sees them
-    EXPECT_EQ(item()->state(), MenuItem::kOn);
-    EXPECT_TRUE(choose());  // a.desktop goes first
+    h.launch();
+    EXPECT_TRUE(item()->state() == MenuItem::kOn && choose());  // a.desktop goes first
     EXPECT_EQ(entries(), added);
     EXPECT_FALSE(choose());
     EXPECT_EQ(entries(), (Lines{"aaa.desktop", "zzz.desktop"}));
@@ -335,8 +305,7 @@ TEST(ReleasePageTest, ReadsTheFirstVersionLine) {
         EXPECT_EQ(ReleasePage::version(page), version) << page;
 }
 
-// Chosen from the settings menu, against the release page on loopback: a different version is
-// offered, and its page opened only on "はい"; no version or no page is a failed check.
+// A different version is offered and its page opened only on "はい"; no page is a failed check.
 TEST(StatusBarTest, UpdateCheckAlertsAndOpensTheReleasePageOnlyOnYes) {
     test::LoopbackServer server;
     Harness h(server.baseURL());

@@ -11,8 +11,7 @@
 
 namespace kestrova::test {
 
-// A system log for tests: keeps every message in order, and after redirectToFile() also
-// appends each line to that file (without touching the test process's standard error).
+// Keeps every message in order, and after redirectToFile() also appends it to that file.
 class RecordingLog : public SystemLog {
 public:
     void log(std::string_view message) override {
@@ -29,7 +28,6 @@ public:
         return std::ofstream(file_, std::ios::app).good();
     }
     std::vector<std::string> lines() const { return linesStartingWith(""); }
-    // Messages that begin with prefix, in order.
     std::vector<std::string> linesStartingWith(const std::string& prefix) const {
         std::lock_guard lock(mutex_);
         std::vector<std::string> out;

@@ -8,8 +8,7 @@
 
 namespace kestrova::test {
 
-// Alerts for tests: records every alert shown and answers with scripted return codes in
-// order, or with the alert's default answer when the script is empty.
+// Records every alert and answers with the scripted codes in order, then with the default.
 class ScriptedAlerts : public AlertService {
 public:
     int runModal(const Alert& alert) override {

@@ -6,7 +6,7 @@
 
 namespace kestrova::test {
 
-// A fresh directory under $TMPDIR (or /tmp), removed with everything in it when it goes.
+// A fresh directory under $TMPDIR (or /tmp), removed with its contents.
 class TempDir {
 public:
     TempDir() {

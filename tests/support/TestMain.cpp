@@ -1,6 +1,4 @@
-// Every test program starts the way Kestrova's main() does before any thread exists: libcurl
-// initialised, SIGPIPE and SIGXFSZ ignored (a closed socket or a file-size limit fails the
-// write that met it instead of ending the process).
+// Starts as Kestrova's main() does: a closed socket or a file-size limit fails the write.
 #include <curl/curl.h>
 #include <gtest/gtest.h>
 

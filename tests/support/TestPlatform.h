@@ -15,8 +15,7 @@
 
 namespace kestrova::test {
 
-// The headless backend as the tests' platform: only the alerts differ, answered as the test
-// scripts them.
+// The headless backend with alerts answered as the test scripts them.
 class TestBackend : public HeadlessBackend {
 public:
     explicit TestBackend(SystemLog& log) : HeadlessBackend(log) {}
@@ -26,19 +25,18 @@ private:
     ScriptedAlerts alerts_;
 };
 
-// A whole process's platform for one test, built the way the program builds its own
-// (ProcessPlatform around the headless backend), in a temporary home folder, with a recording
-// log. `services` is what the classes under test are given; the rest names its parts.
+// A whole process's platform for one test, built the way the program builds its own, in a
+// temporary home folder; `services` is what the classes under test are given.
 class TestPlatform {
 public:
     struct Options {
         std::string serverURL = "http://127.0.0.1:9";
         std::string siteURL = "http://127.0.0.1:9/";
-        // The program's own bundle, or one of this version and path without resources.
+        // Or a bundle of this version and path without resources.
         bool useBuiltInResources = true;
         std::string version = "0.0.0-test";
         std::filesystem::path programPath = "/usr/bin/kestrova";
-        // The home folder (made when missing); "<tempDir>/home" when empty.
+        // "<tempDir>/home" when empty.
         std::filesystem::path home{};
     };
 
@@ -58,14 +56,14 @@ public:
           pasteboard(backend.pasteboard()),
           statusBar(backend.statusBar()) {}
 
-    // A new UserDefaults over the same store, loaded, as after a restart.
+    // As after a restart.
     std::unique_ptr<UserDefaults> reopenDefaults() {
         auto reopened = std::make_unique<UserDefaults>(
             files.configDirectory() / "kestrova" / "defaults.plist", log);
         reopened->load();
         return reopened;
     }
-    // The banners delivered so far, (title, text) in order: the headless backend logs them.
+    // (title, text) of each banner, as the headless backend logs them.
     std::vector<std::pair<std::string, std::string>> banners() const {
         std::vector<std::pair<std::string, std::string>> delivered;
         for (const std::string& line : log.linesStartingWith("Banner -> ")) {

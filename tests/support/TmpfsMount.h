@@ -10,9 +10,8 @@
 
 namespace kestrova::test {
 
-// A small file system of its own for one test: a tmpfs of the given size mounted on a fresh
-// temporary folder, unmounted (with everything in it) when it goes. Mounting needs root and a
-// sandbox that allows it; when it fails, mounted() is false and why() says what went wrong.
+// A tmpfs of the given size on a fresh temporary folder, for a test that needs a full disk.
+// Mounting needs root and a sandbox that allows it.
 class TmpfsMount {
 public:
     explicit TmpfsMount(std::size_t bytes) {
@@ -24,7 +23,7 @@ public:
             why_ = "mounting a tmpfs failed: " + std::generic_category().message(errno);
         }
     }
-    // A lazy unmount: the folder is let go even should a file in it still be open.
+    // Lazy: a file in it may still be open.
     ~TmpfsMount() {
         if (mounted()) ::umount2(path().c_str(), MNT_DETACH);
     }

@@ -6,8 +6,7 @@
 
 namespace kestrova::test {
 
-// Polls condition until it holds or the deadline passes; answers the last result. Tests wait
-// for conditions this way, never with bare sleeps.
+// Polls condition until it holds or the deadline passes; answers the last result.
 inline bool waitUntil(const std::function<bool()>& condition,
                       std::chrono::milliseconds deadline = std::chrono::seconds(10)) {
     const auto end = std::chrono::steady_clock::now() + deadline;

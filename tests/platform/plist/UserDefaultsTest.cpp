@@ -6,11 +6,11 @@
 
 #include <fstream>
 #include <memory>
+#include <vector>
 
 #include "platform/plist/PlistIO.h"
 #include "platform/plist/UserDefaults.h"
 #include "platform/system/Files.h"
-#include "support/ParamName.h"
 #include "support/RecordingLog.h"
 #include "support/TempDir.h"
 
@@ -19,122 +19,82 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class UserDefaultsTest : public ::testing::Test {
-protected:
-    fs::path store() const { return dir.path() / "kestrova" / "defaults.plist"; }
-    std::size_t corruptCopies() const {
-        std::size_t found = 0;
-        for (const auto& e : fs::directory_iterator(store().parent_path())) {
-            found += e.path().filename().string().starts_with("defaults.plist.corrupt-");
-        }
-        return found;
-    }
-    // The store as a launch reads it, with one registered value.
-    std::unique_ptr<UserDefaults> open() {
-        auto defaults = std::make_unique<UserDefaults>(store(), log);
-        defaults->load();
-        defaults->registerDefaults({{"saveLogFile", PlistValue::boolean(true)}});
-        return defaults;
-    }
-    test::TempDir dir;
-    test::RecordingLog log;
-};
-
-// Registered values answer until a key is written; only written keys are stored and read back;
-// typed reads refuse other types; a stray temporary file of an interrupted write is no store.
-TEST_F(UserDefaultsTest, WritesSurviveARestartRegisteredValuesDoNot) {
-    const auto flags = PlistValue::array({PlistValue::boolean(false), PlistValue::boolean(true)});
-    const auto list = PlistValue::dictionary({{"Foo", flags}});
-    {
-        const auto defaults = open();
-        EXPECT_TRUE(defaults->boolForKey("saveLogFile"));
-        EXPECT_FALSE(Files::exists(store()));
-        defaults->setBool(false, "saveLogFile");
-        defaults->setObject(list, "downloadedEpisodeList");
-        defaults->setObject(PlistValue::integer(1), "number");
-    }
-    std::ofstream(store().string() + ".tmp-99999") << "<?xml version=\"1.0\"?><plist><dict><key>";
-    const auto reopened = open();
-    EXPECT_FALSE(reopened->boolForKey("saveLogFile"));
-    EXPECT_EQ(reopened->dictionaryForKey("downloadedEpisodeList"), list);
-    EXPECT_FALSE(reopened->arrayForKey("downloadedEpisodeList"));
-    EXPECT_TRUE(reopened->boolForKey("number"));
-    EXPECT_FALSE(reopened->boolForKey("missing"));
-    EXPECT_EQ(corruptCopies(), 0u);
+// The store as a launch reads it, with one registered value.
+std::unique_ptr<UserDefaults> open(const fs::path& store, SystemLog& log) {
+    auto defaults = std::make_unique<UserDefaults>(store, log);
+    defaults->load();
+    defaults->registerDefaults({{"saveLogFile", PlistValue::boolean(true)}});
+    return defaults;
 }
 
-TEST_F(UserDefaultsTest, UnwritableFolderFailsWithoutLosingTheValueInMemory) {
-    Files::createDirectories(dir.path() / "kestrova");
-    UserDefaults defaults(dir.path() / "kestrova" / "blocked" / "defaults.plist", log);
-    std::ofstream(dir.path() / "kestrova" / "blocked") << "x";  // a file where the folder goes
-    defaults.setBool(true, "saveDebugLog");
-    EXPECT_TRUE(defaults.boolForKey("saveDebugLog"));
-    EXPECT_FALSE(defaults.synchronize());
-    EXPECT_FALSE(log.linesStartingWith("UserDefaults -> Failed to Save").empty());
+std::size_t keptCopies(const fs::path& store) {
+    std::size_t found = 0;
+    for (const auto& e : fs::directory_iterator(store.parent_path()))
+        found += e.path().filename().string().starts_with("defaults.plist.corrupt-");
+    return found;
 }
 
 void write(const fs::path& store, const std::string& text) { std::ofstream(store) << text; }
 
-std::string nestedArrays(int depth) {
-    std::string open, close;
-    for (; depth > 0; --depth) open += "<array>", close += "</array>";
-    return "<plist><dict><key>a</key>" + open + close + "</dict></plist>";
+// Registered values answer until a key is written; only written keys are stored and read back;
+// typed reads refuse other types; a stray temporary file of an interrupted write is no store.
+TEST(UserDefaults, WritesSurviveARestartRegisteredValuesDoNot) {
+    const test::TempDir dir;
+    test::RecordingLog log;
+    const fs::path store = dir.path() / "defaults.plist";
+    const auto list =
+        PlistValue::dictionary({{"Foo", PlistValue::array({PlistValue::boolean(true)})}});
+    {
+        const auto defaults = open(store, log);
+        EXPECT_TRUE(defaults->boolForKey("saveLogFile") && !Files::exists(store));
+        defaults->setBool(false, "saveLogFile");
+        defaults->setObject(list, "downloadedEpisodeList");
+        defaults->setObject(PlistValue::integer(1), "number");
+    }
+    write(store.string() + ".tmp-99999", "<?xml version=\"1.0\"?><plist><dict><key>");
+    const auto reopened = open(store, log);
+    EXPECT_EQ(reopened->dictionaryForKey("downloadedEpisodeList"), list);
+    EXPECT_FALSE(reopened->arrayForKey("downloadedEpisodeList"));
+    EXPECT_EQ(std::vector<bool>({reopened->boolForKey("saveLogFile"),
+                                 reopened->boolForKey("number"), reopened->boolForKey("missing")}),
+              std::vector<bool>({false, true, false}));
+    EXPECT_EQ(keptCopies(store), 0u);
 }
 
-struct StoreCase {
-    const char* name;
-    void (*make)(const fs::path& store);
-    bool keptAside;  // moved to defaults.plist.corrupt-<time>; else left in place, unwritten
-    bool needsNonRoot = false;  // root reads every file
-};
-
-class UserDefaultsStoreTest : public UserDefaultsTest,
-                              public ::testing::WithParamInterface<StoreCase> {};
-
-TEST_P(UserDefaultsStoreTest, UnusableStoreIsKeptAsideOrLeftAlone) {
-    if (GetParam().needsNonRoot && ::geteuid() == 0) GTEST_SKIP() << "root reads every file";
-    Files::createDirectories(store().parent_path());
-    GetParam().make(store());
-    const auto type = fs::symlink_status(store()).type();
-    const auto defaults = open();
-    EXPECT_TRUE(defaults->boolForKey("saveLogFile"));  // the registered value answers
-    defaults->setBool(false, "saveLogFile");
-    EXPECT_FALSE(defaults->boolForKey("saveLogFile"));  // in memory in any case
-    EXPECT_EQ(corruptCopies(), GetParam().keptAside ? 1u : 0u);
-    const char* line = GetParam().keptAside ? "UserDefaults -> Unreadable settings moved aside"
-                                            : "UserDefaults -> Unreadable settings left in place";
-    EXPECT_EQ(log.linesStartingWith(line).size(), 1u);
-    if (GetParam().keptAside) {
-        EXPECT_TRUE(PlistIO::readFile(store()));  // a fresh store beside the kept copy
-    } else {
-        EXPECT_EQ(fs::symlink_status(store()).type(), type);
-        EXPECT_FALSE(defaults->synchronize());
+// A store unreadable as settings is moved to defaults.plist.corrupt-<time> and a fresh one
+// written; one that cannot be read at all is left in place, unwritten. The registered value
+// answers and a new one is kept in memory in either case.
+TEST(UserDefaults, UnusableStoreIsKeptAsideOrLeftAlone) {
+    // clang-format off
+    const std::tuple<const char*, void (*)(const fs::path&), bool> rows[] = {
+        {"Garbage", [](const fs::path& p) { write(p, "not a property list"); }, true},
+        {"ArrayRoot", [](const fs::path& p) { write(p, "<plist><array/></plist>"); }, true},
+        {"SymbolicLink", [](const fs::path& p) { write(p.string() + ".real", "<plist><dict/></plist>"), fs::create_symlink(p.string() + ".real", p); }, false},
+        {"Pipe", [](const fs::path& p) { ::mkfifo(p.c_str(), 0600); }, false},
+        {"NoPermission", [](const fs::path& p) { write(p, "<plist><dict/></plist>"), fs::permissions(p, fs::perms::none); }, false}};
+    // clang-format on
+    for (const auto& [name, make, keptAside] : rows) {
+        const test::TempDir dir;
+        test::RecordingLog log;
+        const fs::path store = dir.path() / "defaults.plist";
+        make(store);
+        if (::geteuid() == 0 && fs::status(store).permissions() == fs::perms::none)
+            continue;  // root reads every file
+        const auto type = fs::symlink_status(store).type();
+        const auto defaults = open(store, log);
+        EXPECT_TRUE(defaults->boolForKey("saveLogFile")) << name;
+        defaults->setBool(false, "saveLogFile");
+        EXPECT_EQ(defaults->synchronize(), keptAside) << name;
+        EXPECT_FALSE(defaults->boolForKey("saveLogFile")) << name;
+        const char* line = keptAside ? "UserDefaults -> Unreadable settings moved aside"
+                                     : "UserDefaults -> Unreadable settings left in place";
+        EXPECT_EQ(log.linesStartingWith(line).size(), 1u) << name;
+        EXPECT_EQ(keptCopies(store), keptAside ? 1u : 0u) << name;
+        EXPECT_TRUE(keptAside ? PlistIO::readFile(store).has_value()
+                              : fs::symlink_status(store).type() == type)
+            << name;
     }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Stores, UserDefaultsStoreTest,
-    ::testing::Values(
-        StoreCase{"Garbage", [](const auto& p) { write(p, "not a property list"); }, true},
-        StoreCase{"ArrayRoot", [](const auto& p) { write(p, "<plist><array/></plist>"); }, true},
-        StoreCase{"NestedTooDeep", [](const auto& p) { write(p, nestedArrays(300)); }, true},
-        StoreCase{"LargerThan32MiB",
-                  [](const auto& p) { write(p, std::string(32 << 20, ' ') + " "); }, true},
-        StoreCase{"Folder", [](const auto& p) { Files::createDirectories(p); }, false},
-        StoreCase{"SymbolicLink",
-                  [](const auto& p) {
-                      write(p.string() + ".real", "<plist><dict/></plist>");
-                      fs::create_symlink(p.string() + ".real", p);
-                  },
-                  false},
-        StoreCase{"Pipe", [](const auto& p) { ::mkfifo(p.c_str(), 0600); }, false},
-        StoreCase{"NoPermission",
-                  [](const auto& p) {
-                      write(p, "<plist><dict/></plist>");
-                      fs::permissions(p, fs::perms::none);
-                  },
-                  false, true}),
-    test::ParamName());
 
 }  // namespace
 }  // namespace kestrova

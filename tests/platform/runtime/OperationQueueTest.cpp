@@ -1,11 +1,10 @@
-// The operation queue with operations that run until the test lets them go (also under TSan).
+// The operation queue with operations that the test finishes (also under TSan).
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
 #include <memory>
 #include <mutex>
-#include <semaphore>
 #include <thread>
 #include <vector>
 
@@ -23,80 +22,64 @@ struct Board {
     }
     std::mutex mutex;
     std::vector<int> begun;
-    std::atomic<int> working{0};
-    int mostAtOnce = 0;
+    int working = 0, mostAtOnce = 0;
 };
 
-// Works until released. Like the downloads, a cancel finishes it at once, and the queue's start()
-// then does nothing. The first one added returns from start() unfinished unless told otherwise.
-class GateOperation final : public Operation {
+// Returns from start() unfinished and works until finished or cancelled; like the downloads, a
+// cancel finishes it at once, and the queue's start() then does nothing.
+class ManualOperation final : public Operation {
 public:
-    GateOperation(Board& board, int number, bool endsItself)
-        : board_(board), number_(number), endsItself_(endsItself) {}
+    ManualOperation(Board& board, int number) : board_(board), number_(number) {}
     void start() override {
         if (isCancelled()) return;
         setValueForKey(kIsExecuting, true);
-        {
-            std::lock_guard lock(board_.mutex);
-            board_.begun.push_back(number_);
-            board_.mostAtOnce = std::max(board_.mostAtOnce, ++board_.working);
-        }
-        gate_.acquire();
-        --board_.working;
-        if (endsItself_) end();
+        std::lock_guard lock(board_.mutex);
+        board_.begun.push_back(number_);
+        board_.mostAtOnce = std::max(board_.mostAtOnce, ++board_.working);
     }
     void cancel() override {
         Operation::cancel();
-        release();
-        end();
+        finish();
     }
-    void release() { gate_.release(); }
-
-private:
-    void end() {
+    void finish() {
         if (ended_.exchange(true)) return;
+        if (isExecuting()) {
+            std::lock_guard lock(board_.mutex);
+            --board_.working;
+        }
         setValueForKey(kIsExecuting, false);
         setValueForKey(kIsFinished, true);
     }
+
+private:
     Board& board_;
     const int number_;
-    const bool endsItself_;
-    std::counting_semaphore<> gate_{0};
     std::atomic<bool> ended_{false};
 };
 
-std::vector<std::shared_ptr<GateOperation>> addOperations(OperationQueue& queue, Board& board,
-                                                          int count, bool firstEndsItself) {
-    std::vector<std::shared_ptr<GateOperation>> operations;
-    for (int i = 0; i < count; ++i) {
-        operations.push_back(std::make_shared<GateOperation>(board, i, i > 0 || firstEndsItself));
-        queue.addOperation(operations.back());
-    }
-    return operations;
-}
+using Operations = std::vector<std::shared_ptr<ManualOperation>>;
 
-// The next one waits until one has finished, not just returned from start(); then the queue
-// lets go of the finished one.
+// The next one waits until one has finished, not just returned from start(), or for a higher
+// limit; then the queue lets go of the finished one. The first two start in either order.
 TEST(OperationQueue, RunsAtMostTheLimitAtOnceAndTheRestInOrder) {
     Board board;
     OperationQueue queue;
     queue.setMaxConcurrentOperationCount(2);
-    auto operations = addOperations(queue, board, 5, false);
-    const std::weak_ptr<GateOperation> first = operations[0];
+    Operations operations;
+    for (int i = 0; i < 5; ++i)
+        queue.addOperation(operations.emplace_back(std::make_shared<ManualOperation>(board, i)));
+    const std::weak_ptr<ManualOperation> first = operations[0];
     ASSERT_TRUE(test::waitUntil([&] { return board.started().size() == 2; }));
-    operations[0]->release();
-    ASSERT_TRUE(test::waitUntil([&] { return board.working == 1; }));
-    EXPECT_EQ(board.started().size(), 2u);
-    std::thread([&] { operations[0]->cancel(); }).join();  // its end lets the next in
+    std::thread([&] { operations[0]->finish(); }).join();
     ASSERT_TRUE(test::waitUntil([&] { return board.started().size() == 3; }));
-    queue.setMaxConcurrentOperationCount(3);  // so does a higher limit
+    queue.setMaxConcurrentOperationCount(3);
     ASSERT_TRUE(test::waitUntil([&] { return board.started().size() == 4; }));
-    // The first two start at once, in either order; later ones in the order they came.
-    const std::vector<int> started = board.started();
-    EXPECT_EQ(std::vector(started.begin() + 2, started.end()), (std::vector{2, 3}));
-    for (const auto& operation : operations) operation->release();
+    for (int i : {1, 2, 3}) operations[i]->finish();
+    ASSERT_TRUE(test::waitUntil([&] { return board.started().size() == 5; }));
+    operations[4]->finish();
     queue.waitUntilAllOperationsAreFinished();
-    EXPECT_EQ(board.started().back(), 4);
+    const std::vector<int> started = board.started();
+    EXPECT_EQ(std::vector(started.begin() + 2, started.end()), (std::vector{2, 3, 4}));
     EXPECT_EQ(board.mostAtOnce, 3);
     operations.clear();
     EXPECT_TRUE(first.expired());
@@ -105,20 +88,18 @@ TEST(OperationQueue, RunsAtMostTheLimitAtOnceAndTheRestInOrder) {
 TEST(OperationQueue, CancelAllAndDestructionReachWaitingAndRunningOperations) {
     for (const bool destroy : {false, true}) {
         Board board;
-        std::vector<std::shared_ptr<GateOperation>> operations;
+        Operations operations;
         {
             OperationQueue queue;
             queue.setMaxConcurrentOperationCount(1);
-            operations = addOperations(queue, board, 3, true);
+            for (int i = 0; i < 3; ++i)
+                queue.addOperation(
+                    operations.emplace_back(std::make_shared<ManualOperation>(board, i)));
             ASSERT_TRUE(test::waitUntil([&] { return board.started().size() == 1; }));
-            if (!destroy) {
-                queue.cancelAllOperations();
-                queue.waitUntilAllOperationsAreFinished();
-            }
+            if (!destroy) queue.cancelAllOperations(), queue.waitUntilAllOperationsAreFinished();
         }
-        for (const auto& operation : operations) {
+        for (const auto& operation : operations)
             EXPECT_TRUE(operation->isCancelled() && operation->isFinished()) << destroy;
-        }
         EXPECT_EQ(board.started(), std::vector{0}) << "no work after a cancel; " << destroy;
     }
 }

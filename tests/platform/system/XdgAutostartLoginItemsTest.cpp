@@ -4,10 +4,10 @@
 
 #include <filesystem>
 #include <optional>
+#include <vector>
 
 #include "download/TestFiles.h"
 #include "platform/system/XdgAutostartLoginItems.h"
-#include "support/ParamName.h"
 #include "support/TempDir.h"
 
 namespace kestrova {
@@ -21,113 +21,86 @@ protected:
     void write(const std::string& name, const std::string& text) const {
         test::writeFile(dir() / name, text);
     }
-    std::string read(const std::string& name) const { return test::readFile(dir() / name); }
+    // Every file in the folder as "name=content;", and how each entry resolves as "id:program;".
+    std::string folder() const {
+        std::string out;
+        for (const auto& [name, size] : test::filesIn(dir()))
+            out += name + "=" +
+                   (fs::is_regular_file(dir() / name) ? test::readFile(dir() / name) : "") + ";";
+        return out;
+    }
+    std::string entries() {
+        std::string out;
+        for (const auto& e : items.snapshot())
+            out += e.id + ":" + (e.resolvedPath ? e.resolvedPath->string() : "-") + ";";
+        return out;
+    }
 
     test::TempDir temp;
     XdgAutostartLoginItems items{temp.path() / "autostart"};
 };
 
-struct ParseCase {
-    const char* name;
-    std::string text;
-    std::optional<std::string> program;
-};
-
-class ExecLineTest : public AutostartFolder, public ::testing::WithParamInterface<ParseCase> {};
-
-// How quotes, escapes and %% are read is shown by the quoting table below, which pins the text.
-TEST_P(ExecLineTest, ResolvesToTheProgramOfTheFirstArgument) {
-    write("entry.desktop", GetParam().text);
-    const auto entries = items.snapshot();
-    ASSERT_EQ(entries.size(), 1u);
-    EXPECT_EQ(entries[0].id, "entry.desktop");
-    const auto& program = GetParam().program;
-    EXPECT_EQ(entries[0].resolvedPath, program ? std::optional<fs::path>(*program) : std::nullopt);
+// A desktop entry and the program it starts ("-" for none).
+TEST_F(AutostartFolder, ExecLineResolvesToTheProgramOfTheFirstArgument) {
+    const std::string kHead = "[Desktop Entry]\nType=Application\n";
+    // clang-format off
+    const std::pair<std::string, std::string> rows[] = {
+        {"# hi\n\n" + kHead + "# Exec=/no\nExec=/usr/bin/app --x %F\nExec=/usr/bin/two\n", "/usr/bin/app"},
+        {"[Desktop Entry]\r\nExec=/usr/bin/app\r\n", "/usr/bin/app"},
+        {kHead + "Exec=/opt/a%fb\n", "-"},
+        {kHead + "Exec=app --x\n", "-"},
+        {kHead + "Exec=/usr/bin/app\nHidden=true\n", "-"},
+        {kHead + "Exec=\"/opt/\\\\a\"\n", "-"},
+        {kHead + "Exec=\"/opt/a\"b\n", "-"},
+        {kHead + "Exec=\"/opt/a b\n", "-"},
+        {"Exec=/usr/bin/app\n", "-"},
+        {kHead + "[Desktop Action Tray]\nExec=/usr/bin/app\n", "-"}};
+    // clang-format on
+    for (const auto& [text, program] : rows) {
+        write("entry.desktop", text);
+        EXPECT_EQ(entries(), "entry.desktop:" + program + ";") << text;
+    }
 }
 
-const std::string kHead = "[Desktop Entry]\nType=Application\n";
+// Insertion makes the missing folder, takes the first free name, leaves no temporary file and
+// quotes the path so that it reads back unchanged.
+TEST_F(AutostartFolder, InsertedEntriesQuoteThePathAndReadBackUnchanged) {
+    const std::string head = "[Desktop Entry]\nType=Application\nName=Kestrova\nExec=";
+    // clang-format off
+    const std::string plain = "/opt/ひまわり/kestrova", percent = "/opt/100%/kestrova", quoted = "/opt/My A\"b`c\\d/k";
+    ASSERT_TRUE(items.insertLast(plain));
+    write("kestrova-2.desktop", "[Desktop Entry]\nExec=/usr/bin/x\n");
+    ASSERT_TRUE(items.insertLast(percent) && items.insertLast(quoted));
+    EXPECT_FALSE(items.insertLast("relative/kestrova"));
+    EXPECT_EQ(folder(), "kestrova-1.desktop=" + head + "/opt/100%%/kestrova\n;kestrova-2.desktop=[Desktop Entry]\nExec=/usr/bin/x\n;"
+                        "kestrova-3.desktop=" + head + "\"/opt/My A\\\\\"b\\\\`c\\\\\\\\d/k\"\n;kestrova.desktop=" + head + plain + "\n;");
+    EXPECT_EQ(entries(), "kestrova-1.desktop:" + percent + ";kestrova-2.desktop:/usr/bin/x;kestrova-3.desktop:" + quoted + ";kestrova.desktop:" + plain + ";");
+    // clang-format on
+}
 
-INSTANTIATE_TEST_SUITE_P(
-    Entries, ExecLineTest,
-    ::testing::Values(
-        ParseCase{"Arguments", kHead + "Exec=/usr/bin/app --x %F\n", "/usr/bin/app"},
-        ParseCase{"CommentsAndBlankLines", "# hi\n\n" + kHead + "# Exec=/no\nExec=/usr/bin/app\n",
-                  "/usr/bin/app"},
-        ParseCase{"FirstExecCounts", kHead + "Exec=/usr/bin/one\nExec=/usr/bin/two\n",
-                  "/usr/bin/one"},
-        ParseCase{"CrLfLines", "[Desktop Entry]\r\nExec=/usr/bin/app\r\n", "/usr/bin/app"},
-        ParseCase{"FieldCodeAsProgram", kHead + "Exec=%f\n", std::nullopt},
-        ParseCase{"FieldCodeInsideThePath", kHead + "Exec=/opt/a%fb\n", std::nullopt},
-        ParseCase{"Relative", kHead + "Exec=app --x\n", std::nullopt},
-        ParseCase{"Hidden", kHead + "Hidden=true\nExec=/usr/bin/app\n", std::nullopt},
-        ParseCase{"HiddenAfterExec", kHead + "Exec=/usr/bin/app\nHidden=true\n", std::nullopt},
-        ParseCase{"BadEscapeInQuotes", kHead + "Exec=\"/opt/\\\\a\"\n", std::nullopt},
-        ParseCase{"QuoteNotAWholeArgument", kHead + "Exec=\"/opt/a\"b\n", std::nullopt},
-        ParseCase{"UnterminatedQuote", kHead + "Exec=\"/opt/a b\n", std::nullopt},
-        ParseCase{"NoGroup", "Exec=/usr/bin/app\n", std::nullopt},
-        ParseCase{"ExecOfAnotherGroup", kHead + "[Desktop Action Tray]\nExec=/usr/bin/app\n",
-                  std::nullopt}),
-    test::ParamName());
-
-TEST_F(AutostartFolder, ListsDesktopFilesInNameOrder) {
-    for (const char* name : {"b.desktop", "a.desktop", "c.desktop.bak", "notes.txt"}) {
-        write(name, "[Desktop Entry]\nExec=/x\n");
-    }
+// Only desktop files are listed, in name order. An entry rewritten since the snapshot is no
+// longer the same entry; names that lead out of the folder and entries that do not resolve are
+// refused.
+TEST_F(AutostartFolder, ListsDesktopFilesAndRemovesOnlyTheEntryAsItWasSeen) {
+    write("other.desktop", "[Desktop Entry]\nExec=/usr/bin/other\n");
+    write("kestrova.desktop", "[Desktop Entry]\nExec=/usr/bin/kestrova\n");
+    write("x.desktop.bak", "[Desktop Entry]\nExec=/x\n");
     fs::create_directories(dir() / "d.desktop");
     fs::create_symlink(dir() / "missing", dir() / "0-dangling.desktop");
-    std::vector<std::string> ids;
-    for (const auto& entry : items.snapshot()) ids.push_back(entry.id);
-    EXPECT_EQ(ids, (std::vector<std::string>{"a.desktop", "b.desktop"}));
-}
-
-// text: the program path; program: how its Exec= value is written. Insertion makes the missing
-// folder, takes the first free name and leaves no temporary file; the path reads back unchanged.
-class QuotingTest : public AutostartFolder, public ::testing::WithParamInterface<ParseCase> {};
-
-TEST_P(QuotingTest, WrittenPathReadsBackUnchanged) {
-    const std::string program = GetParam().text, foreign = "[Desktop Entry]\nExec=/usr/bin/x\n";
-    ASSERT_TRUE(items.insertLast(program));
-    EXPECT_EQ(read("kestrova.desktop"), "[Desktop Entry]\nType=Application\nName=Kestrova\nExec=" +
-                                            *GetParam().program + "\n");
-    write("kestrova-2.desktop", foreign);
-    ASSERT_TRUE(items.insertLast(program));
-    ASSERT_TRUE(items.insertLast(program));
-    EXPECT_EQ(read("kestrova-1.desktop"), read("kestrova.desktop"));
-    EXPECT_EQ(read("kestrova-2.desktop"), foreign);
-    EXPECT_EQ(read("kestrova-3.desktop"), read("kestrova.desktop"));
-    EXPECT_EQ(test::filesIn(dir()).size(), 4u);
-    const auto entries = items.snapshot();
-    ASSERT_EQ(entries.size(), 4u);
-    ASSERT_TRUE(entries[0].resolvedPath);
-    EXPECT_EQ(entries[0].resolvedPath->string(), program);
-    EXPECT_FALSE(items.insertLast("relative/kestrova"));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Paths, QuotingTest,
-    ::testing::Values(ParseCase{"Plain", "/usr/bin/kestrova", "/usr/bin/kestrova"},
-                      ParseCase{"Space", "/opt/My Apps/kestrova", "\"/opt/My Apps/kestrova\""},
-                      ParseCase{"Percent", "/opt/100%/kestrova", "/opt/100%%/kestrova"},
-                      ParseCase{"QuoteAndBacktick", "/opt/a\"b`c/k", "\"/opt/a\\\\\"b\\\\`c/k\""},
-                      ParseCase{"Backslash", "/opt/a\\b/k", "\"/opt/a\\\\\\\\b/k\""},
-                      ParseCase{"Japanese", "/opt/ひまわり/kestrova", "/opt/ひまわり/kestrova"}),
-    test::ParamName());
-
-TEST_F(AutostartFolder, RemovalDeletesOnlyTheEntryAsItWasSeen) {
-    write("kestrova.desktop", "[Desktop Entry]\nExec=/usr/bin/kestrova\n");
-    write("other.desktop", "[Desktop Entry]\nExec=/usr/bin/other\n");
-    const auto entries = items.snapshot();
-    ASSERT_EQ(entries.size(), 2u);
-    // Rewritten to start something else since the snapshot: it is no longer the same entry.
+    const auto seen = items.snapshot();
+    EXPECT_EQ(entries(), "kestrova.desktop:/usr/bin/kestrova;other.desktop:/usr/bin/other;");
+    ASSERT_EQ(seen.size(), 2u);
     write("other.desktop", "[Desktop Entry]\nExec=/usr/bin/changed\n");
-    EXPECT_FALSE(items.remove(entries[1]));
-    // Names that would lead out of the folder, and entries that do not resolve, are refused.
     write("../outside.desktop", "[Desktop Entry]\nExec=/usr/bin/kestrova\n");
-    EXPECT_FALSE(items.remove({"../outside.desktop", fs::path("/usr/bin/kestrova")}));
-    EXPECT_FALSE(items.remove({"kestrova.desktop", std::nullopt}));
-    EXPECT_TRUE(items.remove(entries[0]));
-    EXPECT_EQ(test::filesIn(dir()).size(), 1u);
-    EXPECT_TRUE(fs::exists(dir() / "other.desktop") && fs::exists(temp.path() / "outside.desktop"));
+    EXPECT_EQ(std::vector<bool>(
+                  {items.remove(seen[1]),
+                   items.remove({"../outside.desktop", fs::path("/usr/bin/kestrova")}),
+                   items.remove({"kestrova.desktop", std::nullopt}), items.remove(seen[0])}),
+              std::vector<bool>({false, false, false, true}));
+    EXPECT_EQ(folder(),
+              "0-dangling.desktop=;d.desktop=;other.desktop=[Desktop Entry]\nExec=/usr/bin/"
+              "changed\n;x.desktop.bak=[Desktop Entry]\nExec=/x\n;");
+    EXPECT_TRUE(fs::exists(temp.path() / "outside.desktop"));
 }
 
 }  // namespace

@@ -1,39 +1,29 @@
 #include <gtest/gtest.h>
 
 #include "platform/text/TextUtil.h"
-#include "support/ParamName.h"
 
 namespace kestrova {
 namespace {
 
 TEST(TextUtil, LeadingIntegerStopsAtTheFirstNonDigitAndSaturates) {
-    // clang-format off
-    const std::pair<const char*, std::int32_t> cases[] = {
-        {"05)", 5}, {"5話", 5}, {"abc", 0}, {"", 0}, {"  \t42", 42}, {"-7x", -7}, {"+8", 8},
-        {"- 8", 0}, {"2147483647", 2147483647}, {"2147483648", 2147483647},
-        {"99999999999999999999999", 2147483647}, {"-2147483649", -2147483647 - 1}};
-    // clang-format on
-    for (const auto& [text, value] : cases)
-        EXPECT_EQ(TextUtil::leadingInteger(text), value) << text;
+    std::vector<std::int32_t> read;
+    for (const char* text : {"5話", "abc", "  \t42", "-7x", "+8", "- 8", "2147483647", "2147483648",
+                             "99999999999999999999999", "-2147483649"})
+        read.push_back(TextUtil::leadingInteger(text));
+    EXPECT_EQ(read, (std::vector{5, 0, 42, -7, 8, 0, INT32_MAX, INT32_MAX, INT32_MAX, INT32_MIN}));
 }
 
 TEST(TextUtil, StartsEndsAndSplit) {
     EXPECT_TRUE(TextUtil::startsWith("abc", "abc") && TextUtil::endsWith("abc", "abc"));
-    EXPECT_TRUE(TextUtil::endsWith("a.mp4", ".mp4"));
     EXPECT_FALSE(TextUtil::endsWith("mp4", "a.mp4") || TextUtil::startsWith("ab", "abc"));
-    EXPECT_EQ(TextUtil::split("a  b", " "), (std::vector<std::string>{"a", "", "b"}));
-    EXPECT_EQ(TextUtil::split("x\n", "\n"), (std::vector<std::string>{"x", ""}));
-    EXPECT_EQ(TextUtil::split("", "\n"), (std::vector<std::string>{""}));
-    EXPECT_EQ(TextUtil::split("Foo (TV) (05)", " ("),
-              (std::vector<std::string>{"Foo", "TV)", "05)"}));
+    EXPECT_EQ(TextUtil::split("a (TV) ( (", " ("), (std::vector<std::string>{"a", "TV)", "", ""}));
 }
 
 TEST(TextUtil, PercentDecodingAndValidationRefuseWhatIsNotUtf8) {
     EXPECT_EQ(TextUtil::percentDecodeUtf8("http://a/%E3%81%82%20b"), "http://a/あ b");
     // Invalid, overlong "/", cut short, a surrogate, beyond U+10FFFF, not hex.
-    for (const char* text : {"%FF", "%C0%AF", "%E3%81", "%ED%A0%80", "%F4%90%80%80", "%4", "%zz"}) {
+    for (const char* text : {"%FF", "%C0%AF", "%E3%81", "%ED%A0%80", "%F4%90%80%80", "%4", "%zz"})
         EXPECT_FALSE(TextUtil::percentDecodeUtf8(text)) << text;
-    }
     EXPECT_TRUE(TextUtil::isValidUtf8("ひまわり動画 ⬇"));
     EXPECT_FALSE(TextUtil::isValidUtf8("abc\xe3"));
 }
@@ -44,35 +34,22 @@ std::string times(const std::string& text, int count) {
     return out;
 }
 
-struct LogCase {
-    const char* name;
-    std::string value;
-    std::string logged;
-};
-
-class ForLogTest : public ::testing::TestWithParam<LogCase> {};
-
-// A logged value never starts a line of its own and never runs past 1,024 bytes.
-TEST_P(ForLogTest, EscapesControlsAndCutsLongValues) {
-    EXPECT_EQ(TextUtil::forLog(GetParam().value), GetParam().logged);
+// A logged value never starts a line of its own and never runs past 1,024 bytes: 341 three-byte
+// characters fill 1,023 bytes and the next one would split at the limit; nor is an escape split.
+TEST(TextUtil, ForLogEscapesControlsAndCutsLongValues) {
+    // clang-format off
+    const std::pair<std::string, std::string> cases[] = {
+        {"a\n12:00 kestrova[1:1] Forged\r", "a\\n12:00 kestrova[1:1] Forged\\r"},
+        {std::string("\t\x1b[31m\x7f\0", 8), "\\t\\x1b[31m\\x7f\\x00"},
+        {"a\u2028b\u2029c\u0085d", "a\\u2028b\\u2029c\\u0085d"},
+        {"caf\xe9", "caf\\xe9"},
+        {times("k", 1024), times("k", 1024)},
+        {times("k", 1025), times("k", 1024) + "…"},
+        {times("あ", 400), times("あ", 341) + "…"},
+        {times("k", 1023) + "\n", times("k", 1023) + "…"}};
+    // clang-format on
+    for (const auto& [value, logged] : cases) EXPECT_EQ(TextUtil::forLog(value), logged);
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Values, ForLogTest,
-    ::testing::Values(
-        LogCase{"Plain", "ヒカリノサキ (05)", "ヒカリノサキ (05)"},
-        LogCase{"LineFeedAndReturn", "a\n12:00 kestrova[1:1] Forged\r",
-                "a\\n12:00 kestrova[1:1] Forged\\r"},
-        LogCase{"OtherControls", std::string("\t\x1b[31m\x7f\0", 8), "\\t\\x1b[31m\\x7f\\x00"},
-        LogCase{"UnicodeBreaks", "a\u2028b\u2029c\u0085d", "a\\u2028b\\u2029c\\u0085d"},
-        LogCase{"NotUtf8", "caf\xe9", "caf\\xe9"},
-        LogCase{"ExactlyTheLimit", times("k", 1024), times("k", 1024)},
-        LogCase{"OneByteMore", times("k", 1025), times("k", 1024) + "…"},
-        // 341 three-byte characters fill 1,023 bytes; the next one would split at the limit.
-        LogCase{"CutAtACharacter", times("あ", 400), times("あ", 341) + "…"},
-        // An escape is never split either.
-        LogCase{"CutBeforeAnEscape", times("k", 1023) + "\n", times("k", 1023) + "…"}),
-    test::ParamName());
 
 }  // namespace
 }  // namespace kestrova
