@@ -275,9 +275,18 @@ class DesktopTest(unittest.TestCase):
         return subprocess.run([os.environ["KESTROVA_BINARY"], url], env=self.env, timeout=30,
                               capture_output=True).returncode
 
-    def test_handed_over_download_with_banner_actions(self):
+    # An address handed over to the running tray program; its banner's two actions. After a
+    # wake-up from suspend (logind on a system bus of the test's own) Kestrova looks at its scan
+    # schedule at once. A SIGTERM while an alert is up (the refusal of an https address) ends it
+    # cleanly in tearDown.
+    def test_hand_off_banner_actions_wake_up_and_a_quit_during_an_alert(self):
         notifications, files = Notifications("actions"), FileManager()
-        for stand_in in (notifications, files):
+        system_bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address"],
+                                      stdout=subprocess.PIPE, text=True)
+        self.addCleanup(lambda: (system_bus.terminate(), system_bus.wait()))
+        self.env["DBUS_SYSTEM_BUS_ADDRESS"] = system_bus.stdout.readline().strip()
+        login = Login(self.env["DBUS_SYSTEM_BUS_ADDRESS"])
+        for stand_in in (notifications, files, login):
             self.addCleanup(stand_in.stop)
         os.makedirs(os.path.join(self.home, "bin"))  # the desktop's opener notes what it opens
         opener, opened = (os.path.join(self.home, name) for name in ("bin/xdg-open", "opened"))
@@ -299,25 +308,12 @@ class DesktopTest(unittest.TestCase):
         self.assertEqual(self.hand_over("http://127.0.0.1:9/gone.bin"), 0)  # nothing answers
         banner = wait_for(lambda: notifications.received[1:], 15, "the error banner")[0]
         self.assertEqual(banner[3:6], ["ダウンロード エラー", "ファイル名を取得できませんでした", []])
-
-    # After a wake-up from suspend, Kestrova looks at its scan schedule at once. A SIGTERM while
-    # an alert is up (here the refusal of a handed-over https address) ends it cleanly.
-    def test_wake_up_and_a_quit_during_an_alert(self):
-        system_bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address"],
-                                      stdout=subprocess.PIPE, text=True)
-        self.addCleanup(lambda: (system_bus.terminate(), system_bus.wait()))
-        self.env["DBUS_SYSTEM_BUS_ADDRESS"] = system_bus.stdout.readline().strip()
-        login = Login(self.env["DBUS_SYSTEM_BUS_ADDRESS"])
-        self.addCleanup(login.stop)
-        self.start()
-        self.registered()
         wait_for(lambda: login.PrepareForSleep(False) or "Resumed from suspend." in self.log(),
                  15, "the wake-up to be noticed")
         self.assertEqual(self.hand_over("https://example.com/a.mp4"), 0)
         wait_for(lambda: subprocess.run(["xdotool", "search", "--onlyvisible", "--name",
                                          "^Kestrova$"], capture_output=True).stdout, 15,
                  "the refusal alert")
-        # tearDown sends SIGTERM and expects a clean exit
 
     def test_an_unusable_display_gives_a_clear_message(self):
         self.env["DISPLAY"] = f":{4000 + os.getpid() % 1000}"
