@@ -38,11 +38,11 @@ public:
         bool breakEveryTime = false;
     };
     // The seed shifts the pattern, so that two sources' bytes differ.
-    Source(Setup setup, std::size_t seed) : body(shifted(setup.size, seed)), setup_(setup) {}
+    Source(Setup setup, std::size_t seed)
+        : body(test::LoopbackServer::pattern(setup.size + seed).substr(seed)), setup_(setup) {}
     // Made before the server and so gone after it: no answer outlives the source.
     void serveOn(test::LoopbackServer& server, const std::string& path) {
-        server.route(path,
-                     [this](const auto& request, auto& response) { answer(request, response); });
+        server.route(path, [this](const auto& request, auto& out) { answer(request, out); });
     }
     ~Source() { drop(); }
     void drop() {
@@ -57,10 +57,6 @@ public:
     const std::string body;
 
 private:
-    static std::string shifted(std::size_t size, std::size_t seed) {
-        std::string bytes = test::LoopbackServer::pattern(size + seed);
-        return bytes.substr(seed);
-    }
     void answer(const httplib::Request& request, httplib::Response& response) {
         const std::string range = request.get_header_value("Range");
         {
