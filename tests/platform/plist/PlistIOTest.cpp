@@ -139,6 +139,7 @@ TEST(PlistIO, HostileDocumentsAreReadOrRefusedForTheirReason) {
         {"TopOutOfRange", binary({kTrue}, {.top = 1}), "top object out of range"},
         {"ReferenceOutOfRange", binary({binaryArray({7}), kTrue}), "reference out of range"},
         {"LengthPastObjects", binary({counted(0x50, 200) + "abc"}), "object runs past the object area"},
+        {"CountPastObjects", binary({"\x5f"}), "object runs past the object area"},
         {"NonStringKey", binary({"\xd1\x01\x01", "\x10\x05"}), "dictionary key is not a string"},
         {"SetMarker", binary({"\xc1\x01", kTrue}), "unsupported object marker 0xc1"}};
     // clang-format on
