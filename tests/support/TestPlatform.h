@@ -46,15 +46,7 @@ public:
                   makeFiles(options.home.empty() ? tempDir.path() / "home" : options.home),
                   Configuration::make(options.serverURL, options.siteURL),
                   options.useBuiltInResources ? Bundle::main()
-                                              : Bundle(options.version, options.programPath, {})),
-          services(process.services()),
-          center(services.center),
-          defaults(services.defaults),
-          files(services.files),
-          runLoop(backend.runLoop()),
-          alerts(backend.alerts()),
-          pasteboard(backend.pasteboard()),
-          statusBar(backend.statusBar()) {}
+                                              : Bundle(options.version, options.programPath, {})) {}
 
     // As after a restart.
     std::unique_ptr<UserDefaults> reopenDefaults() {
@@ -78,14 +70,14 @@ public:
     RecordingLog log;
     TestBackend backend{log};
     ProcessPlatform process;
-    const PlatformServices& services;
-    NotificationCenter& center;
-    UserDefaults& defaults;
-    const Files& files;
-    PlainRunLoop& runLoop;
-    ScriptedAlerts& alerts;
-    HeadlessPasteboard& pasteboard;
-    HeadlessStatusBar& statusBar;
+    const PlatformServices& services = process.services();
+    NotificationCenter& center = services.center;
+    UserDefaults& defaults = services.defaults;
+    const Files& files = services.files;
+    PlainRunLoop& runLoop = backend.runLoop();
+    ScriptedAlerts& alerts = backend.alerts();
+    HeadlessPasteboard& pasteboard = backend.pasteboard();
+    HeadlessStatusBar& statusBar = backend.statusBar();
 
 private:
     static Files makeFiles(const std::filesystem::path& home) {
