@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes the property-list fixtures in tests/data with Python's plistlib, an implementation
+"""Writes the property-list fixture in tests/data with Python's plistlib, an implementation
 independent of the libplist that Kestrova reads them with. Run it again only to change them."""
 import datetime
 import pathlib
@@ -19,14 +19,5 @@ sample = {
     "list": ["a", 2, {"nested": [True]}],
     "empty": {},
 }
-download_list = [
-    {"title": "Foo", "keyword": ["foo", "ふー"], "status": True, "lock": False, "time": 24},
-    {"title": "Bar", "keyword": ["bar"], "status": 1, "time": "30"},
-]
-for name, value, fmt in [
-    ("sample.xml.plist", sample, plistlib.FMT_XML),
-    ("sample.bin.plist", sample, plistlib.FMT_BINARY),
-    ("dlst.bin.plist", download_list, plistlib.FMT_BINARY),
-]:
-    with open(data / name, "wb") as f:
-        plistlib.dump(value, f, fmt=fmt)
+with open(data / "sample.bin.plist", "wb") as f:
+    plistlib.dump(sample, f, fmt=plistlib.FMT_BINARY)
