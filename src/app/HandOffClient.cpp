@@ -1,8 +1,6 @@
 #include "app/HandOffClient.h"
 
 #include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -13,8 +11,7 @@
 
 #include "app/HandOffMessage.h"
 #include "platform/system/LocalSocket.h"
-
-extern char** environ;
+#include "platform/system/ProcessSpawn.h"
 
 namespace kestrova {
 namespace {
@@ -74,27 +71,12 @@ int HandOffClient::printStatus() const {
 
 // Starts a Kestrova of its own, detached from this command: a session of its own, no terminal.
 bool HandOffClient::startInstance() const {
-    std::vector<std::string> arguments = launch_;
-    std::vector<char*> argv;
-    for (std::string& argument : arguments) argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
+    ProcessSpawn spawn;
     for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
-        posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", O_RDWR, 0);
+        spawn.open(fd, "/dev/null", O_RDWR);
     }
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t none;
-    sigemptyset(&none);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK);
-    pid_t pid = -1;
-    const int started =
-        ::posix_spawn(&pid, "/proc/self/exe", &actions, &attributes, argv.data(), environ);
-    posix_spawnattr_destroy(&attributes);
-    posix_spawn_file_actions_destroy(&actions);
-    return started == 0;
+    spawn.newSession();
+    return spawn.start("/proc/self/exe", launch_).has_value();
 }
 
 }  // namespace kestrova

@@ -2,12 +2,13 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <thread>
+
+#include "platform/system/ProcessSpawn.h"
 
 extern char** environ;
 
@@ -46,41 +47,20 @@ ChildProcess::ChildProcess(const std::filesystem::path& program,
                            const std::vector<std::string>& arguments,
                            const std::map<std::string, std::string>& environment,
                            const std::filesystem::path& outputFile, Output output) {
-    std::vector<std::string> argStorage{program.string()};
-    argStorage.insert(argStorage.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (auto& a : argStorage) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> envStorage;
-    for (const auto& [k, v] : environment) envStorage.push_back(k + "=" + v);
-    std::vector<char*> envp;
-    for (auto& e : envStorage) envp.push_back(e.data());
-    envp.push_back(nullptr);
-
+    std::vector<std::string> argv{program.string()}, envp;
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    for (const auto& [k, v] : environment) envp.push_back(k + "=" + v);
     std::string slave;
     if (output == Output::Terminal) terminal_ = openTerminal(slave);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
+    ProcessSpawn spawn;
     if (terminal_ >= 0) {
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, slave.c_str(), O_RDWR, 0);
+        spawn.open(STDOUT_FILENO, slave, O_RDWR);
     } else {
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outputFile.c_str(),
-                                         O_WRONLY | O_CREAT | O_APPEND, 0644);
+        spawn.open(STDOUT_FILENO, outputFile, O_WRONLY | O_CREAT | O_APPEND);
     }
-    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    // The child starts with no signal blocked, whatever the test runner blocked.
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t none;
-    sigemptyset(&none);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
-    if (posix_spawn(&pid_, program.c_str(), &actions, &attributes, argv.data(), envp.data()) != 0) {
-        pid_ = -1;
-    }
-    posix_spawnattr_destroy(&attributes);
-    posix_spawn_file_actions_destroy(&actions);
+    spawn.duplicate(STDOUT_FILENO, STDERR_FILENO);
+    spawn.open(STDIN_FILENO, "/dev/null", O_RDONLY);
+    pid_ = spawn.start(program, argv, envp).value_or(-1);
     if (terminal_ >= 0) copier_ = std::thread(copyTerminal, terminal_, outputFile);
 }
 
