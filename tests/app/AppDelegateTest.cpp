@@ -9,6 +9,7 @@
 #include "app/AppDelegate.h"
 #include "app/DownloadStatusTable.h"
 #include "app/StoredLists.h"
+#include "demo/DemoSite.h"
 #include "download/TestFiles.h"
 #include "platform/system/Files.h"
 #include "support/TestPlatform.h"
@@ -135,12 +136,15 @@ protected:
     std::unique_ptr<AppDelegate> delegate;
 };
 
+// A corrupt store is set aside and said after the run's first line, where the user looks.
 // Settings notifications carry the new value (never a toggle), those of the wrong type are
 // ignored. The log survives a quit only when "saveLogFile" is on at that moment. Quitting asks
 // only while a download is downloading.
 TEST_F(AppDelegateTest, SettingsAreStoredQuitAsksWhileDownloadingTheLogIsKeptOnlyWhenAsked) {
+    test::writeFile(platform.files.configDirectory() / "kestrova/defaults.plist", "garbage");
     launch();
     EXPECT_EQ(platform.log.lines().front(), "Application Launched.");
+    EXPECT_TRUE(platform.log.lines().at(1).starts_with("UserDefaults -> Unreadable settings moved"));
     EXPECT_FALSE(platform.reopenDefaults()->objectForKey("downloadedEpisodeList"));
     EXPECT_TRUE(logText().substr(0, logText().find('\n')).ends_with("] Application Launched."));
     const auto yes = PlistValue::boolean(true), no = PlistValue::boolean(false);
@@ -184,6 +188,34 @@ TEST_F(AppDelegateTest, SettingsAreStoredQuitAsksWhileDownloadingTheLogIsKeptOnl
     quit();
     EXPECT_EQ(platform.log.lines().back(), "Application Terminate.");
     EXPECT_FALSE(Files::exists(platform.files.applicationDirectory() / "activity.log"));
+}
+
+// A killed run's leftover goes at launch; the launch scan gets the stored lists, so it finds the
+// served list unchanged and the episode downloaded.
+TEST(AppDelegateLaunch, RemovesLeftoversAndScansWithTheStoredLists) {
+    const std::string title = "ヒカリノサキ";
+    const PlistValue list = PlistValue::array({DemoSite::animeRecord(title, {title})});
+    DemoSite site;
+    site.setDownloadList(list);
+    site.setTopPage(DemoSite::topPage({DemoSite::titleBlock("w/5", title)}, {}));
+    site.setPage("w/5", DemoSite::episodePage(title + " 第5話 HD", site.siteURL() + "v/1", {}));
+    test::TestPlatform platform({.serverURL = site.serverURL(), .siteURL = site.siteURL()});
+    const auto leftover = platform.files.applicationDirectory() / "earlier (01).download";
+    test::writeFile(leftover, "left by a run that was killed");
+    PlistValue::Array fifth(6, PlistValue::boolean(false));
+    fifth[5] = PlistValue::boolean(true);
+    platform.defaults.setObject(PlistValue::boolean(true), "useAutoDownloadSystem");
+    platform.defaults.setObject(list, "autoDownloadList");
+    platform.defaults.setObject(PlistValue::dictionary({{title, PlistValue::array(fifth)}}),
+                                "downloadedEpisodeList");
+    AppDelegate delegate(platform.services);
+    delegate.applicationDidFinishLaunching();
+    EXPECT_TRUE(test::waitUntil([&] {
+        return platform.log.contains("AutoDownloadSystem -> Already Downloaded: " + title + " (05)");
+    }));
+    delegate.applicationWillTerminate();
+    EXPECT_FALSE(platform.log.contains("AutoDownloadSystem -> Update Anime List."));
+    EXPECT_FALSE(Files::exists(leftover));
 }
 
 // https is refused unless "allowHTTPS" is set: a manual request with the alert, an automatic one
