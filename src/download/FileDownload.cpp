@@ -252,6 +252,8 @@ bool FileDownload::announcedLengthFits(const std::filesystem::path& folder) cons
 void FileDownload::didResume(std::int64_t keptBytes) {
     currentFileSize_ = keptBytes;
     receivedBytes_ = keptBytes;
+    // The menu shows the kept part already: the rest posts a record only when it changes that.
+    previousPercentage_ = progressText(keptBytes, expectedFileSize_);
 }
 
 void FileDownload::didCreateDestination(const std::string& path) {

@@ -1,5 +1,5 @@
 // Downloads on the operation queue (also run under ThreadSanitizer). Gated replies hold each
-// transfer before its last byte, so the test decides when it may finish.
+// transfer before its last byte, or stop a trickle, so the test decides when it may finish.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -18,6 +18,7 @@
 namespace kestrova {
 namespace {
 
+using Delivery = test::LoopbackServer::Delivery;
 using Files = std::map<std::string, std::uintmax_t>;
 using Strings = std::vector<std::string>;
 constexpr std::size_t kMiB = 1024 * 1024;
@@ -38,15 +39,20 @@ protected:
         return queued(std::make_shared<FileDownload>(platform.services,
                                                      server.url("/" + std::to_string(id)), id));
     }
-    // With "time" 1 (a mark of 5 MiB); its size tells it apart.
-    std::shared_ptr<FileDownload_Auto> addSource(const std::string& episode, std::size_t size,
-                                                 const std::string& gate) {
-        server.reply("/" + std::to_string(size), {.body = std::string(size, 'x'), .gate = gate});
+    // A source of the episode at a path, with "time" 1 (a mark of 5 MiB).
+    std::shared_ptr<FileDownload_Auto> addSource(const std::string& episode,
+                                                 const std::string& path) {
         return queued(std::make_shared<FileDownload_Auto>(
-            platform.services, server.url("/" + std::to_string(size)),
+            platform.services, server.url(path),
             PlistValue::dictionary(
                 {{key::kFile, PlistValue::string(episode)}, {key::kTime, PlistValue::integer(1)}}),
             claims));
+    }
+    // One whose size tells it apart, holding its last byte back at the gate.
+    std::shared_ptr<FileDownload_Auto> addSource(const std::string& episode, std::size_t size,
+                                                 const std::string& gate) {
+        server.reply("/" + std::to_string(size), {.body = std::string(size, 'x'), .gate = gate});
+        return addSource(episode, "/" + std::to_string(size));
     }
     template <typename Download>
     std::shared_ptr<Download> queued(std::shared_ptr<Download> download) {
@@ -65,7 +71,7 @@ protected:
     test::LoopbackServer server;
     FinishObserver observer;
     // Races whose probe outlasts the test: every source runs on, so that sources of one
-    // episode finish together (the race itself is ResumeAndRaceTest's).
+    // episode finish together, unless a test races them.
     std::shared_ptr<EpisodeClaims> claims = std::make_shared<EpisodeClaims>(EpisodeRace::Timing{
         .probeShortest = std::chrono::minutes(10), .probeLongest = std::chrono::minutes(10)});
     test::NotificationRecorder records{platform.center, notification::kDownloadStatus};
@@ -150,6 +156,44 @@ TEST_F(DownloadConcurrencyTest, SourcesGoWhileAnnouncementsArePosted) {
     }));
     stop = true;
     poster.join();
+}
+
+// Two sources of an episode: the faster leads after the probe and the other waits with its part
+// kept; when the leader's connection drops and its rest is refused, the other takes over from
+// its own part and wins. The bytes of the two never mix.
+TEST_F(DownloadConcurrencyTest, AWaitingSourceTakesOverWhenTheLeaderDies) {
+    // The leader's 6 MiB at once against the other's 1 KiB every 20 ms: the probe decides.
+    const std::string leader = test::LoopbackServer::pattern(8 * kMiB + 1).substr(1);
+    const std::string follower = test::LoopbackServer::pattern(8 * kMiB);
+    const std::vector<std::pair<std::string, std::string>> etag{{"ETag", "\"v1\""}};
+    server.replies("/lead", {{.body = leader,
+                              .delivery = Delivery::Trickle,
+                              .headers = etag,
+                              .gate = "drop",
+                              .part = 6 * kMiB,
+                              .trickle = 4096},
+                             {.status = 404}});
+    server.replies("/follow", {{.body = follower,
+                                .delivery = Delivery::Trickle,
+                                .headers = etag,
+                                .part = 0,
+                                .trickle = 1024},
+                               {.body = follower, .ranges = true}});
+    claims = std::make_shared<EpisodeClaims>();
+    const auto lead = addSource("Title (01)", "/lead"), follow = addSource("Title (01)", "/follow");
+    ASSERT_TRUE(test::waitUntil([&] {
+        return platform.log.linesStartingWith("AutoDownloadSystem -> Waiting").size() == 1;
+    }));
+    server.openGate("drop");
+    ASSERT_TRUE(test::waitUntil([&] { return observer.calls == 2; }));
+    EXPECT_EQ(announced.strings(), Strings{"Title (01)"});
+    EXPECT_EQ(test::filesIn(platform.files.applicationDirectory()),
+              (Files{{"Title (01).mp4", 8 * kMiB}}));
+    EXPECT_TRUE(test::readFile(platform.files.applicationDirectory() / "Title (01).mp4") ==
+                follower);
+    EXPECT_EQ(server.requestCount("/follow"), 2u) << "its first request and one for its rest";
+    EXPECT_EQ(server.requestCount("/lead"), 2u) << "its first request and one refused";
+    EXPECT_EQ(platform.log.linesStartingWith("AutoDownloadSystem -> Taking Over").size(), 1u);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// Downloads run on the test's thread: a manual one for each way its transfer ends, and one
+// Downloads run on the test's thread: a manual one for each way its transfers end, and one
 // source of an episode for each ending its size (or the free space) decides.
 #include <gtest/gtest.h>
 
@@ -6,6 +6,7 @@
 #include <map>
 #include <optional>
 
+#include "download/FileDownload.h"
 #include "download/FileDownload_Auto.h"
 #include "download/NotificationRecorder.h"
 #include "download/TestFiles.h"
@@ -18,44 +19,55 @@
 namespace kestrova {
 namespace {
 
+using namespace std::chrono_literals;
 using Delivery = test::LoopbackServer::Delivery;
+using Reply = test::LoopbackServer::Reply;
 using Strings = std::vector<std::string>;
 
 constexpr std::size_t kMiB = 1024 * 1024;
 constexpr const char* kUnnamed = "ファイル名を取得できませんでした";
 enum class Setup { Plain, NameTaken, FullDisk };
 
+// 32 MiB, less than the 64 MiB a download leaves free, for a row that asks for it.
+std::unique_ptr<test::TmpfsMount> smallDisk(bool wanted) {
+    return wanted ? std::make_unique<test::TmpfsMount>(32 * kMiB) : nullptr;
+}
+
 struct Case {
     const char* name;
-    test::LoopbackServer::Reply reply;  // at /clip.mp4
+    std::vector<Reply> replies;  // at /clip.mp4, in turn
     // "status percentage" of each record, a run of "downloading" ones as its last ("downloading"
     // alone where the chunks make its values uncertain).
     Strings steps;
+    // What each request for the rest names as kept (0: more than the first 1 MiB).
+    std::vector<std::size_t> kept = {};
     Setup setup = Setup::Plain;
     std::string shown = "clip.mp4";  // the name in every record and in the banner
     std::string url = "";
+    UrlTransfer::Options options = {.bufferSize = 1024};
 };
 
 class FileDownloadTest : public ::testing::TestWithParam<Case> {};
 
+// Percentages never go back; each request for the rest carries the first reply's validator.
 TEST_P(FileDownloadTest, ReportsItsStepsAndKeepsOnlyAFinishedFile) {
     const Case& row = GetParam();
-    std::optional<test::TmpfsMount> disk;  // 32 MiB: less than the 64 MiB a download leaves free
-    if (row.setup == Setup::FullDisk && !disk.emplace(32 * kMiB).mounted())
-        GTEST_SKIP() << disk->why();
+    const auto disk = smallDisk(row.setup == Setup::FullDisk);
+    if (disk && !disk->mounted()) GTEST_SKIP() << disk->why();
     const test::TestPlatform platform({.home = disk ? disk->path() / "home" : ""});
     const test::NotificationRecorder records(platform.center, notification::kDownloadStatus);
     const auto folder = platform.files.downloadsDirectory();
     if (row.setup == Setup::NameTaken) test::writeFile(folder / "clip.mp4", "mine");
     test::LoopbackServer server;
-    server.reply("/clip.mp4", row.reply);
+    server.replies("/clip.mp4", row.replies);
     const std::string url = row.url.empty() ? server.url("/clip.mp4") : row.url;
-    FileDownload operation(platform.services, url, 7, {.bufferSize = 1024});
+    FileDownload operation(platform.services, url, 7, row.options);
     operation.start();
     EXPECT_TRUE(operation.isFinished() && !operation.isExecuting());
 
     Strings steps;
     std::string previous;
+    double shown = 0;
     for (const PlistValue& record : records.objects()) {
         EXPECT_EQ(record.stringFor(key::kId) + " " + record.stringFor(key::kName),
                   "7 " + row.shown);
@@ -65,14 +77,26 @@ TEST_P(FileDownloadTest, ReportsItsStepsAndKeepsOnlyAFinishedFile) {
         if (!step.starts_with("downloading") || !previous.starts_with("downloading"))
             steps.emplace_back();
         steps.back() = previous = step;
+        if (step.starts_with("downloading") && step.ends_with('%')) {
+            EXPECT_GE(std::stod(step.substr(12)), shown) << step;
+            shown = std::stod(step.substr(12));
+        }
     }
     if (row.steps.size() == 3 && row.steps[1] == "downloading") steps.at(1).resize(11);
     EXPECT_EQ(steps, row.steps);
+    const Strings asked = server.headers("/clip.mp4", "Range");
+    const Strings validators = server.headers("/clip.mp4", "If-Range");
+    ASSERT_EQ(asked.size(), row.url.empty() ? 1 + row.kept.size() : 0);
+    for (std::size_t i = 1; i < asked.size(); ++i) {
+        const std::size_t kept = std::stoul(asked[i].substr(6));
+        EXPECT_TRUE(row.kept[i - 1] == 0 ? kept > kMiB : kept == row.kept[i - 1]) << kept;
+        EXPECT_EQ(asked[i] + " " + validators[i], "bytes=" + std::to_string(kept) + "- \"v1\"");
+    }
     const bool kept = row.steps.back() == "complete 完了";
     EXPECT_EQ(platform.banners(),
               (std::vector<std::pair<std::string, std::string>>{
                   {kept ? "ダウンロード完了" : "ダウンロード エラー", row.shown}}));
-    EXPECT_EQ(test::readFile(folder / row.shown), kept ? row.reply.body : "");
+    EXPECT_TRUE(test::readFile(folder / row.shown) == (kept ? row.replies.back().body : ""));
     EXPECT_EQ(test::filesIn(folder).size(), (kept ? 1u : 0u) + (row.setup == Setup::NameTaken));
     EXPECT_TRUE(platform.log.contains("FileDownload -> Init: " + url));
     EXPECT_EQ(platform.log.contains("FileDownload -> Download Complete: " + row.shown), kept);
@@ -82,22 +106,32 @@ TEST_P(FileDownloadTest, ReportsItsStepsAndKeepsOnlyAFinishedFile) {
 
 const Strings kDone{"setup 0%", "downloading 100.0%", "complete 完了"};
 const Strings kError{"error エラー"};
+const Strings kBrokenOff{"setup 0%", "downloading 50.0%", "error エラー"};
+// 2 MiB that a validator names; broken off after the first 1 MiB.
+const std::string kClip = test::LoopbackServer::pattern(2 * kMiB);
+const Reply kBroken{
+    .body = kClip, .delivery = Delivery::ShortBody, .headers = {{"ETag", "\"v1\""}}};
+const Reply kRest{.body = kClip, .ranges = true};
 
+// clang-format off
 const Case kCases[] = {
-    Case("Percentages", {.body = std::string(4 * kMiB, 'x')}, kDone),
-    Case("AmountsWithoutLength", {.body = std::string(kMiB, 'x'), .delivery = Delivery::Chunked},
-         {"setup 0%", "downloading 1.0 MB", "complete 完了"}),
-    Case("BytesWithoutLength", {.body = std::string(1000, 'x'), .delivery = Delivery::Chunked},
-         {"setup 0%", "downloading 1000 B", "complete 完了"}),
-    Case("TakenNameNumbered", {.body = "x"}, kDone, Setup::NameTaken, "clip (1).mp4"),
-    Case("RefusedBeforeTheFile", {.status = 404}, kError, Setup::Plain, kUnnamed),
-    Case("UnfetchableUrl", {}, kError, Setup::Plain, kUnnamed, "コピーした文章"),
-    Case("DroppedAfterTheFile", {.body = std::string(kMiB, 'x'), .delivery = Delivery::ShortBody},
-         {"setup 0%", "downloading 50.0%", "error エラー"}),
-    Case("LongerThanTheFreeSpace", {.body = std::string(40 * kMiB, 'x')}, kError, Setup::FullDisk),
-    Case("DiskFilledWithoutLength",
-         {.body = std::string(40 * kMiB, 'x'), .delivery = Delivery::Chunked},
-         {"setup 0%", "downloading", "error エラー"}, Setup::FullDisk)};
+    {"Percentages", {{.body = std::string(4 * kMiB, 'x')}}, kDone},
+    {"AmountsWithoutLength", {{.body = std::string(kMiB, 'x'), .delivery = Delivery::Chunked}}, {"setup 0%", "downloading 1.0 MB", "complete 完了"}},
+    {"BytesWithoutLength", {{.body = std::string(1000, 'x'), .delivery = Delivery::Chunked}}, {"setup 0%", "downloading 1000 B", "complete 完了"}},
+    {"TakenNameNumbered", {{.body = "x"}}, kDone, {}, Setup::NameTaken, "clip (1).mp4"},
+    {"RefusedBeforeTheFile", {{.status = 404}}, kError, {}, Setup::Plain, kUnnamed},
+    {"UnfetchableUrl", {}, kError, {}, Setup::Plain, kUnnamed, "コピーした文章"},
+    {"LongerThanTheFreeSpace", {{.body = std::string(40 * kMiB, 'x')}}, kError, {}, Setup::FullDisk},
+    {"DiskFilledWithoutLength", {{.body = std::string(40 * kMiB, 'x'), .delivery = Delivery::Chunked}}, {"setup 0%", "downloading", "error エラー"}, {}, Setup::FullDisk},
+    // A transfer broken off asks for the rest, up to three times.
+    {"RestContinuesTheFile", {kBroken, kRest}, kDone, {kMiB}},
+    {"WholeStartsAgain", {kBroken, {.body = kClip, .delivery = Delivery::Chunked}}, {"setup 0%", "downloading", "complete 完了"}, {kMiB}},
+    {"WrongRangeFails", {kBroken, {.body = kClip, .ranges = true, .misstated = 1}}, kBrokenOff, {kMiB}},
+    {"RefusedRestFails", {kBroken, {.status = 404}}, kBrokenOff, {kMiB}},
+    {"ThreeTimesAtMost", {kBroken, {.body = kClip, .delivery = Delivery::ShortBody, .part = 64 * 1024, .ranges = true}}, {"setup 0%", "downloading", "error エラー"}, {kMiB, kMiB + 64 * 1024, kMiB + 128 * 1024}},
+    // 1 KiB every 20 ms is under 64 KiB a second: given up like a stall, then resumed.
+    {"TrickleGivenUp", {{.body = kClip, .delivery = Delivery::Trickle, .headers = kBroken.headers, .trickle = 1024}, kRest}, kDone, {0}, Setup::Plain, "clip.mp4", "", {.trickleWindow = 300ms, .trickleBytes = 64 * 1024}}};
+// clang-format on
 
 INSTANTIATE_TEST_SUITE_P(Cases, FileDownloadTest, ::testing::ValuesIn(kCases), test::ParamName());
 
@@ -148,9 +182,8 @@ class FileDownloadAutoTest : public ::testing::TestWithParam<Source> {};
 // With "time" 1: a mark of 5 MiB.
 TEST_P(FileDownloadAutoTest, EndsAsItsSizeDecides) {
     const Source& row = GetParam();
-    std::optional<test::TmpfsMount> disk;  // 32 MiB: less than the 64 MiB a download leaves free
-    if (row.ending == Ending::NoSpace && !disk.emplace(32 * kMiB).mounted())
-        GTEST_SKIP() << disk->why();
+    const auto disk = smallDisk(row.ending == Ending::NoSpace);
+    if (disk && !disk->mounted()) GTEST_SKIP() << disk->why();
     const test::TestPlatform platform({.home = disk ? disk->path() / "home" : ""});
     const auto folder = platform.files.applicationDirectory();
     if (row.taken) test::writeFile(folder / (row.stem + ".mp4"), "earlier");

@@ -3,6 +3,8 @@
 namespace kestrova::test {
 namespace {
 
+using namespace std::chrono_literals;
+
 constexpr const char* kBinaryType = "application/octet-stream";
 constexpr std::size_t kPiece = 64 * 1024;  // the most one write carries
 const LoopbackServer::Reply kNotFound{.status = 404, .body = "no such file"};
@@ -51,31 +53,47 @@ std::string LoopbackServer::pattern(std::size_t size) {
 }
 
 void LoopbackServer::answer(const httplib::Request& request, httplib::Response& response) {
-    httplib::Request routed = request;  // the handler sees the route's groups in matches
-    Handler handler;
     std::shared_ptr<Reply> reply;
     locked([&] {
         targets_.push_back(request.target);
-        paths_.push_back(request.path);
-        for (const auto& [pattern, candidate] : routes_) {
-            if (!handler && std::regex_match(request.path, routed.matches, pattern)) {
-                handler = candidate;
-            }
-        }
+        requests_.emplace_back(request.path, request.headers);
         const auto found = replies_.find(request.path);
-        reply = std::make_shared<Reply>(found == replies_.end() ? kNotFound : found->second);
+        if (found == replies_.end() || found->second.empty()) {
+            return void(reply = std::make_shared<Reply>(kNotFound));
+        }
+        const std::size_t turn = static_cast<std::size_t>(std::count_if(
+            requests_.begin(), requests_.end(), [&](auto& r) { return r.first == request.path; }));
+        reply = std::make_shared<Reply>(found->second.at(std::min(turn, found->second.size()) - 1));
     });
-    if (handler) return handler(routed, response);
+    const std::string range = request.get_header_value("Range");  // "bytes=N-"
+    if (reply->ranges && range.starts_with("bytes=") && reply->status == 200) {
+        const std::size_t size = reply->body.size(), from = std::stoul(range.substr(6));
+        reply->status = 206;
+        reply->headers.emplace_back("Content-Range",
+                                    "bytes " + std::to_string(from + reply->misstated) + "-" +
+                                        std::to_string(size - 1) + "/" + std::to_string(size));
+        reply->body.erase(0, from);
+    }
     response.status = reply->status;
     for (const auto& [name, value] : reply->headers) response.set_header(name, value);
     const std::size_t size = reply->body.size();
     if (reply->status >= 300 || size == 0) return response.set_content(reply->body, kBinaryType);
-    const bool half = reply->delivery == Delivery::ShortBody || reply->delivery == Delivery::Stall;
+    const bool whole = reply->delivery == Delivery::Whole || reply->delivery == Delivery::Chunked;
     // One piece of the body at a time; false closes the connection. A gated reply holds its
     // last byte back until the gate opens (or the server goes).
-    auto provide = [this, reply, limit = half ? size / 2 : size](std::size_t offset, auto& sink) {
+    auto provide = [this, reply, limit = whole ? size : reply->part.value_or(size / 2)](
+                       std::size_t offset, auto& sink) {
         const std::size_t held = reply->body.size() - (reply->gate.empty() ? 0 : 1);
         std::unique_lock lock(mutex_);
+        if (reply->delivery == Delivery::Trickle && offset >= limit) {
+            if (changed_.wait_for(
+                    lock, 20ms, [&] { return stopping_ || openGates_.count(reply->gate) != 0; })) {
+                return false;
+            }
+            lock.unlock();
+            return sink.write(reply->body.data() + offset,
+                              std::min(reply->trickle, reply->body.size() - offset));
+        }
         if (offset == held) waiting_.insert(reply->gate);
         changed_.wait(lock, [&] {
             return stopping_ ||
@@ -87,7 +105,7 @@ void LoopbackServer::answer(const httplib::Request& request, httplib::Response& 
         const std::size_t end = std::min({limit, offset + kPiece, offset < held ? held : limit});
         return sink.write(reply->body.data() + offset, end - offset);
     };
-    if (reply->delivery != Delivery::Chunked) {
+    if (reply->delivery != Delivery::Chunked && response.status != 206) {
         return response.set_content_provider(
             size, kBinaryType,
             [provide](auto offset, auto, auto& sink) { return provide(offset, sink); });

@@ -1,21 +1,23 @@
 #pragma once
 
-// httplib.h brings the standard headers used here (thread, mutex, map, set, regex, ...).
+// httplib.h brings the standard headers used here (thread, mutex, map, set, ...).
 #include <httplib.h>
+
+#include <optional>
 
 namespace kestrova::test {
 
 // The HTTP server on 127.0.0.1 of every test that fetches: canned replies by path, with the
-// faults a download meets in the wild, or routes answered by the test's own handler (tried in
-// the order added, before the replies; the whole path must match); other paths answer 404.
-// It answers from construction until destruction and records every request.
+// faults a download meets in the wild; other paths answer 404. It answers from construction
+// until destruction and records every request.
 class LoopbackServer {
 public:
     enum class Delivery {
         Whole,      // Content-Length and the whole body
         Chunked,    // chunked, no length announced
-        ShortBody,  // the whole length announced, half the body sent, connection closed
-        Stall,      // the whole length announced, half the body, then silence until the end
+        ShortBody,  // the whole length announced, a part of the body sent, connection closed
+        Stall,      // the whole length announced, a part of the body, then silence until the end
+        Trickle,    // the whole length announced, a part of the body, then a trickle
     };
     struct Reply {
         int status = 200;
@@ -23,20 +25,26 @@ public:
         Delivery delivery = Delivery::Whole;
         // Extra headers, e.g. {"Location", url} with status 302, {"Content-Disposition", ...}.
         std::vector<std::pair<std::string, std::string>> headers{};
-        // When set: everything but the last byte is sent, then the reply waits for openGate().
+        // When set: everything but the last byte is sent, then the reply waits for openGate();
+        // a trickle goes on until its gate opens, then the connection closes.
         std::string gate{};
+        std::optional<std::size_t> part{};  // what a short delivery sends at once (default half)
+        std::size_t trickle = 0;            // then sent every 20 ms
+        // "Range: bytes=N-" is answered 206, chunked, with the body from N, which Content-Range
+        // states `misstated` bytes later. Without it the server library answers ranges itself,
+        // except for a chunked reply, which sends the whole body.
+        bool ranges = false;
+        std::size_t misstated = 0;
     };
-    using Handler = std::function<void(const httplib::Request&, httplib::Response&)>;
 
     explicit LoopbackServer(int port = 0);  // 0: any free port
     ~LoopbackServer();
 
     bool running() const { return port_ >= 0; }  // whether it could bind its port
-    void reply(const std::string& path, Reply reply) {
-        locked([&] { replies_[path] = reply; });
-    }
-    void route(const std::string& pattern, Handler handler) {
-        locked([&] { routes_.emplace_back(std::regex(pattern), handler); });
+    void reply(const std::string& path, Reply reply) { replies(path, {std::move(reply)}); }
+    // Successive requests for the path get these replies in turn, the last one from then on.
+    void replies(const std::string& path, std::vector<Reply> replies) {
+        locked([&] { replies_[path] = std::move(replies); });
     }
     void openGate(const std::string& gate) {
         locked([&] { openGates_.insert(gate); });
@@ -55,9 +63,17 @@ public:
         return locked([&] { return targets_; });
     }
     // How many requests came for a (decoded) path.
-    std::size_t requestCount(const std::string& path) const {
+    std::size_t requestCount(const std::string& path) const { return headers(path, "").size(); }
+    // A header of each request for a (decoded) path, in order ("" where it was not sent).
+    std::vector<std::string> headers(const std::string& path, const std::string& name) const {
         return locked([&] {
-            return static_cast<std::size_t>(std::count(paths_.begin(), paths_.end(), path));
+            std::vector<std::string> values;
+            for (const auto& [requested, headers] : requests_) {
+                const auto found = headers.find(name);
+                if (requested == path)
+                    values.push_back(found == headers.end() ? "" : found->second);
+            }
+            return values;
         });
     }
     // size bytes of a reproducible pattern.
@@ -80,11 +96,11 @@ private:
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
     bool stopping_ = false;
-    std::map<std::string, Reply> replies_;
-    std::vector<std::pair<std::regex, Handler>> routes_;
+    std::map<std::string, std::vector<Reply>> replies_;
     std::set<std::string> openGates_;
     std::multiset<std::string> waiting_;
-    std::vector<std::string> targets_, paths_;
+    std::vector<std::string> targets_;
+    std::vector<std::pair<std::string, httplib::Headers>> requests_;  // path, headers
 };
 
 }  // namespace kestrova::test
