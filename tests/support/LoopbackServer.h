@@ -31,8 +31,8 @@ public:
         std::optional<std::size_t> part{};  // what a short delivery sends at once (default half)
         std::size_t trickle = 0;            // then sent every 20 ms
         // "Range: bytes=N-" is answered 206, chunked, with the body from N, which Content-Range
-        // states `misstated` bytes later. Without it the server library answers ranges itself,
-        // except for a chunked reply, which sends the whole body.
+        // states `misstated` bytes later. Without it a chunked reply sends the whole body; other
+        // replies are left to the server library's own range handling.
         bool ranges = false;
         std::size_t misstated = 0;
     };
