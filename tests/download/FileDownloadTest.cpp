@@ -78,8 +78,9 @@ TEST_P(FileDownloadTest, ReportsItsStepsAndKeepsOnlyAFinishedFile) {
             steps.emplace_back();
         steps.back() = previous = step;
         if (step.starts_with("downloading") && step.ends_with('%')) {
-            EXPECT_GE(std::stod(step.substr(12)), shown) << step;
-            shown = std::stod(step.substr(12));
+            const double percent = std::stod(step.substr(12));
+            EXPECT_GE(percent, shown) << step;
+            shown = percent;
         }
     }
     if (row.steps.size() == 3 && row.steps[1] == "downloading") steps.at(1).resize(11);

@@ -61,9 +61,8 @@ void LoopbackServer::answer(const httplib::Request& request, httplib::Response& 
         if (found == replies_.end() || found->second.empty()) {
             return void(reply = std::make_shared<Reply>(kNotFound));
         }
-        const std::size_t turn = static_cast<std::size_t>(std::count_if(
-            requests_.begin(), requests_.end(), [&](auto& r) { return r.first == request.path; }));
-        reply = std::make_shared<Reply>(found->second.at(std::min(turn, found->second.size()) - 1));
+        const std::size_t turn = std::min(requestsFor(request.path), found->second.size());
+        reply = std::make_shared<Reply>(found->second.at(turn - 1));
     });
     const std::string range = request.get_header_value("Range");  // "bytes=N-"
     if (reply->ranges && range.starts_with("bytes=") && reply->status == 200) {

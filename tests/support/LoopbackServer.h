@@ -63,7 +63,9 @@ public:
         return locked([&] { return targets_; });
     }
     // How many requests came for a (decoded) path.
-    std::size_t requestCount(const std::string& path) const { return headers(path, "").size(); }
+    std::size_t requestCount(const std::string& path) const {
+        return locked([&] { return requestsFor(path); });
+    }
     // A header of each request for a (decoded) path, in order ("" where it was not sent).
     std::vector<std::string> headers(const std::string& path, const std::string& name) const {
         return locked([&] {
@@ -88,6 +90,10 @@ private:
         return f();
     }
     void answer(const httplib::Request& request, httplib::Response& response);
+    std::size_t requestsFor(const std::string& path) const {  // with mutex_ held
+        return static_cast<std::size_t>(std::count_if(
+            requests_.begin(), requests_.end(), [&](const auto& r) { return r.first == path; }));
+    }
 
     httplib::Server server_;
     std::thread thread_;
