@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "autodownload/AutoDownloadSystem.h"
+#include "download/DownloadJournal.h"
 #include "download/EpisodeClaims.h"
 #include "download/FileDownload.h"
 #include "download/FileDownload_Auto.h"
@@ -42,7 +43,9 @@ std::optional<bool> boolValue(const PlistValue& object) {
 AppDelegate::AppDelegate(const PlatformServices& platform)
     : platform_(platform),
       activityLog_(platform.files.applicationDirectory()),
-      lists_(platform.defaults) {}
+      lists_(platform.defaults),
+      journal_(std::make_unique<DownloadJournal>(
+          platform.files.configDirectory() / "kestrova" / "journal.plist", platform.log)) {}
 
 AppDelegate::~AppDelegate() {
     alive_.reset();
@@ -57,7 +60,6 @@ void AppDelegate::applicationDidFinishLaunching() {
     activityLog_.prepareAndRedirect(platform_.log);
     platform_.log.log("Application Launched.");
     platform_.defaults.load();
-    removeUnfinishedDownloads();
 
     const PlistValue shippedList =
         platform_.bundle.plistResource("dlst").value_or(PlistValue::array());
@@ -91,6 +93,7 @@ void AppDelegate::applicationDidFinishLaunching() {
         platform_.log.log("AppDelegate -> Resumed from suspend.");
         scanWhenDue();
     });
+    continueLastRun();
     startAutoDownloadSystem();
 }
 
@@ -112,13 +115,59 @@ void AppDelegate::loadSettings(const PlistValue& shippedList, const PlistValue& 
     lists_.load(shippedEpisodes, platform_.log);
 }
 
-// A ".download" file at launch is a download of an earlier run that never finished: no other
-// Kestrova can be writing it now (the single-instance lock), and it would stay for good.
-void AppDelegate::removeUnfinishedDownloads() {
-    for (const std::string& name :
-         Files::removeFilesEndingWith(platform_.files.applicationDirectory(), ".download")) {
+// Before the first scan: each download of the last run that the journal holds asks for the rest
+// of its file; the other ".download" files of earlier runs go (no other Kestrova can be writing
+// them now: the single-instance lock). An episode recorded since (the run ended between the win
+// and the row's removal) is not fetched again.
+void AppDelegate::continueLastRun() {
+    std::vector<DownloadJournal::Resumable> rows = journal_->resumable(
+        platform_.files.downloadsDirectory(), platform_.files.applicationDirectory());
+    std::vector<std::string> keep;
+    std::erase_if(rows, [&](const DownloadJournal::Resumable& row) {
+        if (!row.entry.automatic()) return false;
+        if (!isRecorded(row.entry.episode)) {
+            keep.push_back(row.entry.file);
+            return false;
+        }
+        platform_.log.log("DownloadJournal -> Dropped: " + TextUtil::forLog(row.entry.file) +
+                          " (the episode is recorded)");
+        journal_->remove(row.handle);
+        return true;
+    });
+    for (const std::string& name : Files::removeFilesEndingWith(
+             platform_.files.applicationDirectory(), ".download", keep)) {
         platform_.log.log("AppDelegate -> Removed Unfinished Download: " + TextUtil::forLog(name));
     }
+    for (DownloadJournal::Resumable& row : rows) {
+        const std::string url = row.entry.url;
+        if (!row.entry.automatic()) {
+            nextDownloadId();
+            addOperation(std::make_shared<FileDownload>(platform_, url, downloadId_,
+                                                        UrlTransfer::Options{},
+                                                        Journaling{journal_.get(), row}));
+            continue;
+        }
+        const std::string episode = row.entry.episode;
+        PlistValue anime = lists_.completedRequest(PlistValue::dictionary({
+            {key::kURL, PlistValue::string(url)},
+            {key::kTitle, PlistValue::string(row.entry.title)},
+            {key::kFile, PlistValue::string(episode)},
+        }));
+        episodeSources_.addResumed(
+            episode, url, [this, url, anime = std::move(anime), row = std::move(row)] {
+                if (platform_.shutdown.isCancelled()) return;
+                addOperation(std::make_shared<FileDownload_Auto>(
+                    platform_, url, anime, episodeClaims_, UrlTransfer::Options{},
+                    Journaling{journal_.get(), row}));
+            });
+    }
+}
+
+bool AppDelegate::isRecorded(const std::string& episode) const {
+    const std::optional<PlistValue> episodes = lists_.episodeList();
+    const std::optional<PlistValue> list = lists_.downloadList();
+    if (!episodes || !list) return false;
+    return autoDownloadSystem_->eplstManager(episode, *episodes, *list) == *episodes;
 }
 
 void AppDelegate::registerObservers() {
@@ -169,6 +218,8 @@ void AppDelegate::applicationWillTerminate() {
     observePasteBoard_.reset();
     // Waits for the cancelled operations' threads, which leave at once.
     queue_.reset();
+    // Their rows now hold what the next launch continues.
+    journal_->flush();
 }
 
 void AppDelegate::updateSystemStatusBarMenu() {
@@ -198,8 +249,7 @@ void AppDelegate::scanWhenDue() {
 
 void AppDelegate::getDownloadRequest(const PlistValue& object) {
     PlistValue request = object;
-    // Counted with wrap-around: ids are texts for display and never overflow into UB.
-    downloadId_ = static_cast<std::int32_t>(static_cast<std::uint32_t>(downloadId_) + 1U);
+    nextDownloadId();
     if (!request.isDictionary()) {
         platform_.log.log("AppDelegate -> Ignored Request: not a dictionary.");
         return;
@@ -215,14 +265,25 @@ void AppDelegate::getDownloadRequest(const PlistValue& object) {
         return;
     }
     if (!automatic) {
-        addOperation(std::make_shared<FileDownload>(platform_, url, downloadId_));
+        addOperation(std::make_shared<FileDownload>(platform_, url, downloadId_,
+                                                    UrlTransfer::Options{},
+                                                    Journaling{journal_.get()}));
         return;
     }
     const std::string episode = request.stringFor(key::kFile);
+    // Kept in this run already, or this very source goes on from the last run.
+    if (episodeClaims_->isClaimed(episode) || episodeSources_.isResuming(episode, url)) return;
     episodeSources_.add(episode, [this, url, anime = lists_.completedRequest(std::move(request))] {
         if (platform_.shutdown.isCancelled()) return;
-        addOperation(std::make_shared<FileDownload_Auto>(platform_, url, anime, episodeClaims_));
+        addOperation(std::make_shared<FileDownload_Auto>(platform_, url, anime, episodeClaims_,
+                                                         UrlTransfer::Options{},
+                                                         Journaling{journal_.get()}));
     });
+}
+
+// Counted with wrap-around: ids are texts for display and never overflow into UB.
+void AppDelegate::nextDownloadId() {
+    downloadId_ = static_cast<std::int32_t>(static_cast<std::uint32_t>(downloadId_) + 1U);
 }
 
 void AppDelegate::addOperation(std::shared_ptr<Operation> operation) {
@@ -236,7 +297,7 @@ void AppDelegate::observeValueForKeyPath(const std::string& keyPath, Operation& 
     // The next source of its episode may start in its place.
     if (const auto* source = dynamic_cast<const FileDownload_Auto*>(&object)) {
         const std::string& episode = source->episodeName();
-        episodeSources_.ended(episode, episodeClaims_->isClaimed(episode));
+        episodeSources_.ended(episode, episodeClaims_->isClaimed(episode), source->urlText());
     }
 }
 

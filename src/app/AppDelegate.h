@@ -22,6 +22,7 @@ namespace kestrova {
 
 class AdminSystemStatusBar;
 class AutoDownloadSystem;
+class DownloadJournal;
 class EpisodeClaims;
 class ObservePasteBoard;
 class OperationQueue;
@@ -60,7 +61,9 @@ public:
 
 private:
     void loadSettings(const PlistValue& shippedList, const PlistValue& shippedEpisodes);
-    void removeUnfinishedDownloads();
+    void continueLastRun();
+    bool isRecorded(const std::string& episode) const;
+    void nextDownloadId();
     void scanWhenDue();
     void keepStatusRefreshed();
     void registerObservers();
@@ -83,6 +86,7 @@ private:
 
     StoredLists lists_;           // dlst and eplst
     DownloadStatusTable dlstts_;  // the download status table
+    std::unique_ptr<DownloadJournal> journal_;  // the unfinished downloads, for the next run
 
     // Declared after the system it runs, so that it is waited for before that goes.
     ScanThread scanThread_;

@@ -15,13 +15,28 @@ void EpisodeSources::add(const std::string& episode, Start start) {
     start();
 }
 
-void EpisodeSources::ended(const std::string& episode, bool won) {
+void EpisodeSources::addResumed(const std::string& episode, const std::string& url, Start start) {
+    {
+        std::lock_guard lock(mutex_);
+        episodes_[episode].resuming.insert(url);
+    }
+    add(episode, std::move(start));
+}
+
+bool EpisodeSources::isResuming(const std::string& episode, const std::string& url) {
+    std::lock_guard lock(mutex_);
+    const auto found = episodes_.find(episode);
+    return found != episodes_.end() && found->second.resuming.count(url) > 0;
+}
+
+void EpisodeSources::ended(const std::string& episode, bool won, const std::string& url) {
     Start next;
     {
         std::lock_guard lock(mutex_);
         const auto found = episodes_.find(episode);
         if (found == episodes_.end()) return;
         Episode& sources = found->second;
+        sources.resuming.erase(url);
         if (won) sources.waiting.clear();
         if (sources.waiting.empty()) {
             if (--sources.running == 0) episodes_.erase(found);

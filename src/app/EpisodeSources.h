@@ -5,6 +5,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 
 namespace kestrova {
@@ -20,8 +21,12 @@ public:
 
     // Starts the source now (outside the lock) or when a place frees up.
     void add(const std::string& episode, Start start);
+    // The same for a source continued from the last run: until it ends, a request for its
+    // address (a scan finding the episode again) is not a source of its own.
+    void addResumed(const std::string& episode, const std::string& url, Start start);
+    bool isResuming(const std::string& episode, const std::string& url);
     // A source of the episode ended: the next waiting one starts, unless the episode is won.
-    void ended(const std::string& episode, bool won);
+    void ended(const std::string& episode, bool won, const std::string& url = {});
     // Drops every waiting source (quitting).
     void clear();
 
@@ -29,6 +34,7 @@ private:
     struct Episode {
         std::size_t running = 0;
         std::deque<Start> waiting;
+        std::set<std::string> resuming;  // addresses
     };
 
     std::mutex mutex_;

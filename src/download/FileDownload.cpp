@@ -8,6 +8,7 @@
 #include "platform/SystemLog.h"
 #include "platform/net/HttpUrl.h"
 #include "platform/plist/PlistValue.h"
+#include "platform/runtime/Cancellation.h"
 #include "platform/runtime/NotificationCenter.h"
 #include "platform/system/Files.h"
 #include "platform/text/TextUtil.h"
@@ -36,32 +37,36 @@ std::string progressText(std::int64_t received, std::int64_t expected) {
 }  // namespace
 
 FileDownload::FileDownload(const PlatformServices& platform, std::string urlText,
-                           std::int32_t downloadId, UrlTransfer::Options options)
-    : FileDownload(platform, std::move(urlText), options) {
+                           std::int32_t downloadId, UrlTransfer::Options options,
+                           Journaling journaling)
+    : FileDownload(platform, std::move(urlText), options, std::move(journaling)) {
     downloadId_ = downloadId;
     platform_.log.log("FileDownload -> Init: " + TextUtil::forLog(urlText_));
 }
 
 FileDownload::FileDownload(const PlatformServices& platform, std::string urlText,
-                           UrlTransfer::Options options)
+                           UrlTransfer::Options options, Journaling journaling)
     : platform_(platform),
       urlText_(std::move(urlText)),
       fileName_(kPlaceholderName),
       originURL_(HttpUrl::normalize(urlText_).value_or(urlText_)),
-      options_(options) {}
+      options_(options),
+      journal_(journaling.journal),
+      resumed_(std::move(journaling.resumed)) {}
 
 // The transfer lived and died inside start(); nothing of it is left to wait for.
 FileDownload::~FileDownload() = default;
 
 void FileDownload::start() {
+    std::optional<UrlTransfer::Resume> resume;
     {
         std::lock_guard lock(lock_);
         // Cancelled while it waited in the queue: it has ended already, no transfer is made.
         if (phase_ != Phase::Waiting) return;
         phase_ = Phase::Running;
         setValueForKey(kIsExecuting, true);
+        if (resumed_) resume = continueLastRun();
     }
-    std::optional<UrlTransfer::Resume> resume;
     for (;;) {
         const Next next = runTransfer(resume);
         if (next == Next::Stop) return;
@@ -78,7 +83,6 @@ void FileDownload::start() {
 // One transfer, from the start or resuming; what comes next.
 FileDownload::Next FileDownload::runTransfer(std::optional<UrlTransfer::Resume> resume) {
     std::string error;
-    const bool resuming = resume.has_value();
     const std::unique_ptr<UrlTransfer> transfer =
         UrlTransfer::create(urlText_, *this, options_, error, std::move(resume));
     if (!transfer) {
@@ -99,7 +103,6 @@ FileDownload::Next FileDownload::runTransfer(std::optional<UrlTransfer::Resume> 
     {
         std::lock_guard lock(lock_);
         transfer_ = nullptr;
-        if (!resuming) validator_ = transfer->validator();
         // The transfer may have created its file just before a cancel that then kept the
         // "destination created" event from us; that file is removed here.
         if (phase_ == Phase::Cancelled && filePath_.empty() && !transfer->createdPath().empty()) {
@@ -117,6 +120,64 @@ FileDownload::Next FileDownload::runTransfer(std::optional<UrlTransfer::Resume> 
 // With the lock held: the rest of the file to ask for.
 UrlTransfer::Resume FileDownload::resumePoint() const {
     return UrlTransfer::Resume{filePath_, Files::fileSize(filePath_).value_or(0), validator_};
+}
+
+// With the lock held: the download of the last run goes on where its file ends.
+UrlTransfer::Resume FileDownload::continueLastRun() {
+    const DownloadJournal::Resumable row = std::move(*resumed_);
+    resumed_.reset();
+    fromLastRun_ = true;
+    journalRow_ = row.handle;
+    filePath_ = row.path.string();
+    fileName_ = row.entry.file;
+    validator_ = row.entry.validator;
+    expectedFileSize_ = row.entry.length;
+    currentFileSize_ = receivedBytes_ = row.size;
+    platform_.log.log("FileDownload -> Resumed After Restart: " + TextUtil::forLog(fileName_) +
+                      " (" + std::to_string(row.size / 1024 / 1024) + " MB kept)");
+    willContinueLastRun();
+    return UrlTransfer::Resume{row.path, row.size, validator_};
+}
+
+// The menu shows it as running again, with the part kept.
+void FileDownload::willContinueLastRun() {
+    previousPercentage_ = progressText(receivedBytes_, expectedFileSize_);
+    postStatus(previousPercentage_, status::kSetup);
+}
+
+JournalEntry FileDownload::journalEntry() const {
+    return JournalEntry{.url = urlText_,
+                        .file = fileName_,
+                        .length = expectedFileSize_,
+                        .kept = receivedBytes_,
+                        .validator = validator_,
+                        .inode = Files::inode(filePath_),
+                        .title = {},
+                        .episode = {}};
+}
+
+// A quit keeps what was fetched for the next run; so does a failure to reach the server again
+// after a restart (a launch before the network is up).
+bool FileDownload::keepsFileForNextRun() const {
+    if (journal_ == nullptr || journalRow_ == 0) return false;
+    if (phase_ == Phase::Cancelled) return platform_.shutdown.isCancelled();
+    return phase_ == Phase::Ended && fromLastRun_ && !answered_;
+}
+
+void FileDownload::removePartialFile() {
+    if (!keepsFileForNextRun() && !filePath_.empty() && Files::exists(filePath_)) {
+        Files::remove(filePath_);
+    }
+}
+
+// After the end, without the lock: the row stays for the next run only with its file.
+void FileDownload::endJournalRow() {
+    if (journal_ == nullptr || journalRow_ == 0) return;
+    if (keepsFileForNextRun()) {
+        journal_->update(journalRow_, receivedBytes_, validator_);
+    } else {
+        journal_->remove(journalRow_);
+    }
 }
 
 void FileDownload::holdFromHandler() {
@@ -142,13 +203,14 @@ bool FileDownload::endAsCancelled() {
     if (phase_ == Phase::Ended || phase_ == Phase::Cancelled) return false;
     phase_ = Phase::Cancelled;
     if (transfer_ != nullptr) transfer_->cancel();
-    if (!filePath_.empty() && Files::exists(filePath_)) Files::remove(filePath_);
+    removePartialFile();
     return true;
 }
 
 void FileDownload::announceEnd(Phase phase) {
     if (phase == Phase::Ended) afterTransferEnded();
     willEnd();
+    endJournalRow();
     if (receivedBytes_ > 0) postProgress(true);
     setValueForKey(kIsExecuting, false);
     setValueForKey(kIsFinished, true);
@@ -169,7 +231,10 @@ void FileDownload::handleEvent(Handler&& handler) {
 }
 
 void FileDownload::transferDidReceiveResponse(std::int64_t expectedContentLength) {
-    handleEvent([&] { didReceiveResponse(expectedContentLength); });
+    handleEvent([&] {
+        answered_ = true;
+        didReceiveResponse(expectedContentLength);
+    });
 }
 
 std::string FileDownload::transferDecideDestination(const std::string& suggestedFilename) {
@@ -179,7 +244,11 @@ std::string FileDownload::transferDecideDestination(const std::string& suggested
 }
 
 void FileDownload::transferDidCreateDestination(const std::string& path) {
-    handleEvent([&] { didCreateDestination(path); });
+    handleEvent([&] {
+        validator_ = transfer_->validator();
+        didCreateDestination(path);
+        if (journal_ != nullptr && phase_ == Phase::Running) journalRow_ = journal_->add(journalEntry());
+    });
 }
 
 void FileDownload::transferDidReceiveData(std::int64_t length) {
@@ -187,6 +256,7 @@ void FileDownload::transferDidReceiveData(std::int64_t length) {
         receivedBytes_ += length;
         didReceiveDataOfLength(length);
         postProgress(false);
+        if (journalRow_ != 0) journal_->update(journalRow_, receivedBytes_, validator_);
     });
 }
 
@@ -220,7 +290,11 @@ void FileDownload::transferDidBreak(const std::string& error) {
 }
 
 void FileDownload::transferDidResume(std::int64_t keptBytes) {
-    handleEvent([&] { didResume(keptBytes); });
+    handleEvent([&] {
+        // Started again (the server's file changed): later requests for the rest name the new one.
+        if (keptBytes == 0) validator_ = transfer_->validator();
+        didResume(keptBytes);
+    });
 }
 
 void FileDownload::didReceiveResponse(std::int64_t expectedContentLength) {
@@ -280,7 +354,7 @@ void FileDownload::downloadDidFinish() {
 void FileDownload::didFailWithError(const std::string& /*error*/) {
     postStatus("エラー", status::kError);
     banner_.emplace("ダウンロード エラー", fileName_);
-    if (!filePath_.empty() && Files::exists(filePath_)) Files::remove(filePath_);
+    removePartialFile();
 }
 
 void FileDownload::afterTransferEnded() {

@@ -9,11 +9,19 @@
 #include <string>
 #include <utility>
 
+#include "download/DownloadJournal.h"
 #include "platform/PlatformServices.h"
 #include "platform/net/UrlTransfer.h"
 #include "platform/runtime/Operation.h"
 
 namespace kestrova {
+
+// How a download outlives a quit: the journal of its row (none: a quit removes the partial file
+// like any cancel) and, for one resumed at launch, its row of the last run.
+struct Journaling {
+    DownloadJournal* journal = nullptr;
+    std::optional<DownloadJournal::Resumable> resumed{};
+};
 
 // One manual download: fetches a URL into the user's Downloads folder on a thread of the
 // operation queue, posts "downloadStatus" records ("setup", throttled "downloading",
@@ -30,20 +38,28 @@ namespace kestrova {
 // FileDownload_Auto announces a win: those reach other threads and other operations, which may
 // be cancelling this one at that moment.
 //
+// Given a journal, the download keeps a row there from the moment its file exists, and a quit
+// (the platform's shutdown switch thrown, then the cancel) keeps the partial file and the row for
+// the next launch, which continues it; any other cancel or end removes the row. One resumed at
+// launch keeps its file as well when it fails before the server answered (no network yet).
+//
 // FileDownload_Auto derives from it and replaces the transfer event handlers.
 class FileDownload : public Operation, private UrlTransfer::Delegate {
 public:
     FileDownload(const PlatformServices& platform, std::string urlText, std::int32_t downloadId,
-                 UrlTransfer::Options options = {});
+                 UrlTransfer::Options options = {}, Journaling journaling = {});
     ~FileDownload() override;
 
     void start() override;
     void cancel() override;
 
+    // The address as it was requested.
+    const std::string& urlText() const { return urlText_; }
+
 protected:
     // For FileDownload_Auto: no id, no banner, no "Init" log line.
     FileDownload(const PlatformServices& platform, std::string urlText,
-                 UrlTransfer::Options options);
+                 UrlTransfer::Options options, Journaling journaling);
 
     // Transfer events, in this order, on the operation's thread. Each runs with the
     // operation's lock held and is skipped once the operation was cancelled or has ended.
@@ -71,6 +87,12 @@ protected:
     virtual bool awaitTurn() { return false; }
     // Before a download's operation ends; its transfer is gone.
     virtual void willEnd() {}
+    // A download of the last run goes on from its partial file (the lock is held).
+    virtual void willContinueLastRun();
+    // The journal row of this download, as of now (with the lock held, or after the end).
+    virtual JournalEntry journalEntry() const;
+    // Removes the partial file, unless it outlives this end for the next run.
+    void removePartialFile();
     // Posts "downloadProgress" for the bytes received so far: at most four times a second,
     // and always when ended.
     void postProgress(bool ended);
@@ -106,6 +128,9 @@ private:
     enum class Next { Stop, Resume, Hold };
     Next runTransfer(std::optional<UrlTransfer::Resume> resume);
     UrlTransfer::Resume resumePoint() const;
+    UrlTransfer::Resume continueLastRun();
+    bool keepsFileForNextRun() const;
+    void endJournalRow();
 
     template <typename Handler>
     void handleEvent(Handler&& handler);
@@ -122,7 +147,12 @@ private:
     UrlTransfer* transfer_ = nullptr;
     Next pending_ = Next::Stop;  // set by a handler that broke or held the transfer
     int resumes_ = 0;            // after broken transfers
-    std::string validator_;      // of the first response
+    std::string validator_;      // of the response that began the file
+    DownloadJournal* journal_ = nullptr;
+    std::optional<DownloadJournal::Resumable> resumed_;  // until start() takes it up
+    DownloadJournal::Handle journalRow_ = 0;              // 0: none (yet)
+    bool fromLastRun_ = false;  // resumed at launch
+    bool answered_ = false;     // a response came in this run
     // Title and text of the banner, set by the finished or failed handler, and the file it is
     // about when the download completed.
     std::optional<std::pair<std::string, std::string>> banner_;

@@ -76,8 +76,8 @@ std::string fileStemFor(const std::string& episodeName) {
 
 FileDownload_Auto::FileDownload_Auto(const PlatformServices& platform, std::string urlText,
                                      PlistValue anime, std::shared_ptr<EpisodeClaims> claims,
-                                     UrlTransfer::Options options)
-    : FileDownload(platform, std::move(urlText), options),
+                                     UrlTransfer::Options options, Journaling journaling)
+    : FileDownload(platform, std::move(urlText), options, std::move(journaling)),
       anime_(std::move(anime)),
       episodeName_(anime_.stringFor(key::kFile)),
       fileStem_(fileStemFor(episodeName_)),
@@ -139,6 +139,25 @@ void FileDownload_Auto::didCreateDestination(const std::string& path) {
     platform_.log.log("AutoDownloadSystem -> " + TextUtil::forLog(filePath_) + ": " +
                       std::to_string(mebibytes(expectedFileSize_)) + " MB");
     race_->join(this, EpisodeRace::Clock::now());
+    joined_ = true;
+}
+
+// A source of the last run joins the race once the server agreed to continue its file; its kept
+// part counts, so it leads a race it joins first.
+void FileDownload_Auto::didResume(std::int64_t keptBytes) {
+    FileDownload::didResume(keptBytes);
+    if (joined_) return;
+    race_->join(this, EpisodeRace::Clock::now());
+    joined_ = true;
+}
+
+void FileDownload_Auto::willContinueLastRun() {}
+
+JournalEntry FileDownload_Auto::journalEntry() const {
+    JournalEntry entry = FileDownload::journalEntry();
+    entry.title = anime_.stringFor(key::kTitle);
+    entry.episode = episodeName_;
+    return entry;
 }
 
 // Running sources tell the race how far they are; one told to wait stops and keeps its file.
@@ -184,7 +203,7 @@ void FileDownload_Auto::downloadDidFinish() {
 void FileDownload_Auto::didFailWithError(const std::string& error) {
     platform_.log.log("AutoDownloadSystem -> Download Failed: " + TextUtil::forLog(fileName_) +
                       ": " + TextUtil::forLog(error));
-    if (!filePath_.empty() && Files::exists(filePath_)) Files::remove(filePath_);
+    removePartialFile();
 }
 
 // The win, without the operation's lock: the announcement cancels the other sources, whose

@@ -29,7 +29,8 @@ class FileDownload_Auto : public FileDownload {
 public:
     // anime: the request merged with its anime record ("URL", "title", "file", "time", ...).
     FileDownload_Auto(const PlatformServices& platform, std::string urlText, PlistValue anime,
-                      std::shared_ptr<EpisodeClaims> claims, UrlTransfer::Options options = {});
+                      std::shared_ptr<EpisodeClaims> claims, UrlTransfer::Options options = {},
+                      Journaling journaling = {});
     ~FileDownload_Auto() override;
 
     // The observer of "autoDownloadComplete": cancels this source when the name is its own.
@@ -48,6 +49,9 @@ protected:
     void didReceiveDataOfLength(std::int64_t length) override;
     void downloadDidFinish() override;
     void didFailWithError(const std::string& error) override;
+    void didResume(std::int64_t keptBytes) override;
+    void willContinueLastRun() override;
+    JournalEntry journalEntry() const override;
     void afterTransferEnded() override;
     bool awaitTurn() override;
     void willEnd() override;
@@ -61,7 +65,8 @@ private:
     std::int64_t fileSizeHD_ = 150;
     std::shared_ptr<EpisodeClaims> claims_;
     std::shared_ptr<EpisodeRace> race_;  // of this episode's sources
-    bool won_ = false;  // set under the lock by the finished handler, read after it
+    bool won_ = false;     // set under the lock by the finished handler, read after it
+    bool joined_ = false;  // the race knows this source
 };
 
 }  // namespace kestrova

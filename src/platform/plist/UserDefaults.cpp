@@ -1,44 +1,14 @@
 #include "platform/plist/UserDefaults.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <chrono>
-#include <cstdio>
-#include <ctime>
 #include <system_error>
 
 #include "platform/plist/PlistIO.h"
 #include "platform/system/Files.h"
-#include "platform/system/UniqueFd.h"
 #include "platform/text/TextUtil.h"
 
 namespace kestrova {
 namespace fs = std::filesystem;
-namespace {
-
-bool writeAll(int fd, const std::string& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-std::string timestamp() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &local);
-    return text;
-}
-
-}  // namespace
 
 UserDefaults::UserDefaults(fs::path storePath, SystemLog& log)
     : path_(std::move(storePath)), log_(log) {}
@@ -72,15 +42,9 @@ void UserDefaults::load() {
 
 // Keeps an unusable store beside the new one instead of overwriting what the user had.
 void UserDefaults::setAside(const std::string& reason) {
-    fs::path aside = path_;
-    aside += ".corrupt-" + timestamp();
-    for (int n = 1; Files::exists(aside); ++n) {
-        aside = path_;
-        aside += ".corrupt-" + timestamp() + "-" + std::to_string(n);
-    }
-    if (Files::move(path_, aside)) {
+    if (const std::optional<fs::path> aside = Files::moveAside(path_)) {
         log_.log("UserDefaults -> Unreadable settings moved aside (" + TextUtil::forLog(reason) +
-                 "): " + TextUtil::forLog(aside.string()));
+                 "): " + TextUtil::forLog(aside->string()));
     } else {
         writable_ = false;
         log_.log(
@@ -143,29 +107,7 @@ bool UserDefaults::synchronize() {
 bool UserDefaults::writeLocked() {
     if (!writable_) return false;
     const auto xml = PlistIO::toXml(PlistValue::dictionary(stored_));
-    if (!xml) return false;
-    Files::createDirectories(path_.parent_path());
-    fs::path temporary = path_;
-    temporary += ".tmp-" + std::to_string(::getpid());
-    {
-        // Created afresh: a file or link left under this name by another run is not reused.
-        Files::remove(temporary);
-        UniqueFd fd(
-            ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-        if (!fd) return false;
-        if (!writeAll(fd.get(), *xml) || ::fsync(fd.get()) != 0 || !fd.close()) {
-            Files::remove(temporary);
-            return false;
-        }
-    }
-    if (std::rename(temporary.c_str(), path_.c_str()) != 0) {
-        Files::remove(temporary);
-        return false;
-    }
-    // Make the rename itself durable.
-    UniqueFd dir(::open(path_.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir) ::fsync(dir.get());
-    return true;
+    return xml && Files::replaceAtomically(path_, *xml, true);
 }
 
 }  // namespace kestrova

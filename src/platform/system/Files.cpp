@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -181,7 +182,8 @@ bool Files::isRegularOrAbsent(const fs::path& path) {
 }
 
 std::vector<std::string> Files::removeFilesEndingWith(const fs::path& folder,
-                                                      std::string_view suffix) {
+                                                      std::string_view suffix,
+                                                      const std::vector<std::string>& keep) {
     std::vector<std::string> removed;
     const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), &::closedir);
     if (!dir) return removed;
@@ -190,6 +192,7 @@ std::vector<std::string> Files::removeFilesEndingWith(const fs::path& folder,
         if (name.size() <= suffix.size() || name.substr(name.size() - suffix.size()) != suffix) {
             continue;
         }
+        if (std::find(keep.begin(), keep.end(), name) != keep.end()) continue;
         struct stat st {};
         if (::fstatat(::dirfd(dir.get()), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
             !S_ISREG(st.st_mode)) {
@@ -198,6 +201,62 @@ std::vector<std::string> Files::removeFilesEndingWith(const fs::path& folder,
         if (::unlinkat(::dirfd(dir.get()), entry->d_name, 0) == 0) removed.emplace_back(name);
     }
     return removed;
+}
+
+bool Files::replaceAtomically(const fs::path& path, std::string_view bytes, bool durable) {
+    createDirectories(path.parent_path());
+    fs::path temporary = path;
+    temporary += ".tmp-" + std::to_string(::getpid());
+    {
+        // Created afresh: a file or link left under this name by another run is not reused.
+        remove(temporary);
+        UniqueFd fd(
+            ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (!fd) return false;
+        bool written = true;
+        for (std::size_t done = 0; written && done < bytes.size();) {
+            const ssize_t n = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
+            if (n < 0 && errno == EINTR) continue;
+            written = n > 0;
+            if (written) done += static_cast<std::size_t>(n);
+        }
+        if (!written || (durable && ::fsync(fd.get()) != 0) || !fd.close()) {
+            remove(temporary);
+            return false;
+        }
+    }
+    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+        remove(temporary);
+        return false;
+    }
+    if (durable) {
+        // Make the rename itself durable.
+        UniqueFd dir(::open(path.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (dir) ::fsync(dir.get());
+    }
+    return true;
+}
+
+std::optional<fs::path> Files::moveAside(const fs::path& path) {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+    fs::path aside = path;
+    aside += std::string(".corrupt-") + stamp;
+    for (int n = 1; exists(aside); ++n) {
+        aside = path;
+        aside += std::string(".corrupt-") + stamp + "-" + std::to_string(n);
+    }
+    if (!move(path, aside)) return std::nullopt;
+    return aside;
+}
+
+std::uint64_t Files::inode(const fs::path& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+    return static_cast<std::uint64_t>(st.st_ino);
 }
 
 }  // namespace kestrova

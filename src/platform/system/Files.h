@@ -52,13 +52,24 @@ public:
     static UniqueFd openRegularForAppend(const std::filesystem::path& path);
     // Whether nothing, or a regular file (not a link to one), is at path.
     static bool isRegularOrAbsent(const std::filesystem::path& path);
+    // Replaces path's content at once: a new file beside it (mode 0600, never an existing one),
+    // then a rename over it, so a crash leaves the old or the new content. durable also waits
+    // for both to reach the disk (fsync), which a power cut needs and a crash does not.
+    static bool replaceAtomically(const std::filesystem::path& path, std::string_view bytes,
+                                  bool durable);
+    // Moves an unusable file aside as "<path>.corrupt-<local time>" (numbered when taken) rather
+    // than have it overwritten; the new path, or nothing when it could not be moved.
+    static std::optional<std::filesystem::path> moveAside(const std::filesystem::path& path);
+    // The inode number of the regular file at path (a link is not followed); 0 when none.
+    static std::uint64_t inode(const std::filesystem::path& path);
     // Records where a downloaded file came from, as browsers and wget do (the extended
     // attribute user.xdg.origin.url); a file system without user attributes is skipped quietly.
     static void setOrigin(const std::filesystem::path& path, const std::string& url);
-    // Removes the regular files directly in folder whose names end in suffix; answers their
-    // names.
-    static std::vector<std::string> removeFilesEndingWith(const std::filesystem::path& folder,
-                                                          std::string_view suffix);
+    // Removes the regular files directly in folder whose names end in suffix, but those named
+    // in keep; answers their names.
+    static std::vector<std::string> removeFilesEndingWith(
+        const std::filesystem::path& folder, std::string_view suffix,
+        const std::vector<std::string>& keep = {});
 
 private:
     std::filesystem::path userDirectory(const char* key, const char* fallback) const;
