@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 
 seconds=${KESTROVA_FUZZ_SECONDS:-30}
 build=build/fuzz
-targets=(fuzz_episode_page fuzz_ranking_section fuzz_plist fuzz_handoff)
+targets=(fuzz_episode_page fuzz_ranking_section fuzz_plist fuzz_handoff fuzz_journal)
 
 cmake -S . -B "$build" -G Ninja \
     -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -25,6 +25,8 @@ for target in "${targets[@]}"; do
     # A target may bring its own dictionary of tokens; the page targets share the markup one.
     dict=tests/fuzz/${target#fuzz_}.dict
     [[ -f $dict ]] || dict=tests/fuzz/markup.dict
+    # The journal is a property list too.
+    [[ $target == fuzz_journal ]] && dict=tests/fuzz/plist.dict
     corpus=$build/corpus/$target
     mkdir -p "$corpus" "$build/crashes"
     echo "== $target for ${seconds}s =="

@@ -1,5 +1,6 @@
 // The real program in headless mode, in a temporary home folder: one Kestrova per settings
-// folder, SIGTERM while a list trickles in, the demo, the hand-off, the version.
+// folder, SIGTERM while a list trickles in, the demo, the hand-off, downloads that outlive a quit
+// or a kill, the version.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -12,9 +13,12 @@
 #include <map>
 
 #include "app/HandOffMessage.h"
+#include "demo/DemoSite.h"
 #include "download/TestFiles.h"
 #include "platform/system/Files.h"
+#include "platform/plist/UserDefaults.h"
 #include "platform/system/LocalSocket.h"
+#include "support/RecordingLog.h"
 #include "support/ChildProcess.h"
 #include "support/LoopbackServer.h"
 #include "support/TempDir.h"
@@ -70,6 +74,26 @@ protected:
     }
     bool logContains(const std::string& text) const {
         return readFile(logPath()).find(text) != std::string::npos;
+    }
+    std::size_t logCount(const std::string& text) const {
+        const std::string log = readFile(logPath());
+        std::size_t count = 0;
+        for (auto at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++count;
+        return count;
+    }
+    std::filesystem::path journal() const { return home() / ".config/kestrova/journal.plist"; }
+    // Ends the running Kestrova once its partial file holds half of it and its row is journaled.
+    void stopHalfWay(test::ChildProcess& kestrova, const std::filesystem::path& file,
+                     std::size_t half, int signal) {
+        ASSERT_TRUE(test::waitUntil(
+            [&] {
+                return Files::fileSize(file) == static_cast<std::int64_t>(half) &&
+                       readFile(journal()).find(file.filename().string()) != std::string::npos;
+            },
+            20s));
+        kestrova.signal(signal);
+        kestrova.waitForExit(20s);
+        EXPECT_EQ(Files::fileSize(file), static_cast<std::int64_t>(half));
     }
 
     test::TempDir dir;
@@ -191,6 +215,111 @@ TEST_F(HeadlessProcessTest, HandingOverStartsAKestrovaWhenNoneRuns) {
     ASSERT_FALSE(pid.empty());
     ::kill(std::stoi(pid), SIGTERM);
     EXPECT_TRUE(test::waitUntil([&] { return !Files::exists(socket()); }, 20s));
+}
+
+// A quit (SIGTERM) or a kill keeps what was fetched: the next launch asks only for the rest, with
+// the first response's ETag, says so in the log and the status, and ends with the served file. A
+// file changed on the server since (a new ETag, answered whole) starts again from zero.
+TEST_F(HeadlessProcessTest, ADownloadStoppedHalfWayGoesOnAtTheNextLaunch) {
+    using Delivery = test::LoopbackServer::Delivery;
+    test::LoopbackServer server;
+    const std::size_t size = 4 * 1024 * 1024, half = size / 2;
+    const std::string body = test::LoopbackServer::pattern(size);
+    const std::string changed(body.rbegin(), body.rend());
+    struct Row {
+        const char* name;
+        int signal;
+        bool changed;
+    };
+    for (const Row& row : {Row{"sigterm", SIGTERM, false}, Row{"kill", SIGKILL, false},
+                           Row{"changed", SIGTERM, true}}) {
+        SCOPED_TRACE(row.name);
+        const std::string path = std::string("/") + row.name + ".bin";
+        const std::vector<std::pair<std::string, std::string>> etag{{"ETag", "\"v1\""}};
+        server.replies(path, {{.body = body, .delivery = Delivery::Stall, .headers = etag,
+                               .part = half},
+                              // Chunked: answered whole, as If-Range asks of a changed file.
+                              row.changed ? test::LoopbackServer::Reply{
+                                                .body = changed, .delivery = Delivery::Chunked,
+                                                .headers = {{"ETag", "\"v2\""}}}
+                                          : test::LoopbackServer::Reply{
+                                                .body = body, .headers = etag, .ranges = true}});
+        const auto file = home() / "Downloads" / (std::string(row.name) + ".bin");
+        auto first = start();
+        ASSERT_TRUE(test::waitUntil([&] { return Files::exists(socket()); }, 20s));
+        ASSERT_EQ(run({server.url(path)}).first, 0);
+        stopHalfWay(*first, file, half, row.signal);
+
+        auto second = start();
+        ASSERT_TRUE(test::waitUntil(
+            [&] { return Files::fileSize(file) == static_cast<std::int64_t>(size); }, 20s));
+        EXPECT_EQ(readFile(file), row.changed ? changed : body);
+        EXPECT_EQ(server.headers(path, "Range"), (std::vector<std::string>{"", "bytes=2097152-"}));
+        EXPECT_EQ(server.headers(path, "If-Range"), (std::vector<std::string>{"", "\"v1\""}));
+        EXPECT_EQ(logCount("] FileDownload -> Resumed After Restart: " + file.filename().string() +
+                           " (2 MB kept)\n"),
+                  1u);
+        EXPECT_TRUE(test::waitUntil(
+            [&] {
+                return run({"--status"}).second ==
+                       "1\tcomplete\t" + file.filename().string() + "\t完了\n";
+            },
+            20s));
+        second->signal(SIGTERM);
+        EXPECT_EQ(second->waitForExit(20s), 0);
+    }
+}
+
+// An episode stopped half-way resumes its source's file at the next launch; the launch scan,
+// finding the episode again, starts no second source: it is kept once and recorded once.
+TEST_F(HeadlessProcessTest, AnEpisodeStoppedHalfWayIsKeptOnceAfterARestart) {
+    const std::string title = "ヒカリノサキ";
+    const std::size_t size = 6 * 1024 * 1024, half = size / 2;  // above the 5 MiB mark
+    const std::string body = test::LoopbackServer::pattern(size);
+    test::LoopbackServer videos;
+    const std::vector<std::pair<std::string, std::string>> etag{{"ETag", "\"e1\""}};
+    videos.replies("/v.mp4", {{.body = body, .delivery = test::LoopbackServer::Delivery::Stall,
+                               .headers = etag, .part = half},
+                              {.body = body, .headers = etag, .ranges = true}});
+    DemoSite site;
+    const PlistValue list = PlistValue::array({DemoSite::animeRecord(title, {title})});
+    site.setDownloadList(list);
+    site.setTopPage(DemoSite::topPage({DemoSite::titleBlock("w/5", title)}, {}));
+    site.setPage("w/5", DemoSite::episodePage(title + " 第5話 HD", videos.url("/v.mp4"), {}));
+    test::RecordingLog log;
+    UserDefaults defaults(home() / ".config/kestrova/defaults.plist", log);
+    defaults.setObject(PlistValue::boolean(true), "useAutoDownloadSystem");
+    defaults.setObject(list, "autoDownloadList");
+    const std::map<std::string, std::string> urls{{"KESTROVA_SERVER_URL", site.serverURL()},
+                                                  {"KESTROVA_SITE_URL", site.siteURL()}};
+    const auto folder = home() / "Documents/Kestrova";
+
+    auto first = start({"--headless"}, urls);
+    stopHalfWay(*first, folder / (title + " (05).download"), half, SIGTERM);
+    auto second = start({"--headless"}, urls);
+    const auto episode = folder / (title + " (05).mp4");
+    ASSERT_TRUE(test::waitUntil(
+        [&] {
+            return readFile(episode) == body &&
+                   logCount("] AutoDownloadSystem -> Start AutoDownload: " + title + " (05)") == 2;
+        },
+        30s));
+    second->signal(SIGTERM);
+    EXPECT_EQ(second->waitForExit(20s), 0);
+    EXPECT_EQ(videos.requestCount("/v.mp4"), 2u);
+    EXPECT_EQ(logCount("] FileDownload -> Resumed After Restart: " + title +
+                       " (05).download (3 MB kept)\n"),
+              1u);
+    EXPECT_EQ(logCount("AutoDownloadSystem -> Download Complete: "), 1u);
+    EXPECT_EQ(test::filesIn(folder),
+              (std::map<std::string, std::uintmax_t>{{"activity.log", Files::fileSize(logPath()).value_or(0)},
+                                                     {title + " (05).mp4", size}}));
+    PlistValue::Array fifth(6, PlistValue::boolean(false));
+    fifth[5] = PlistValue::boolean(true);
+    UserDefaults stored(home() / ".config/kestrova/defaults.plist", log);
+    stored.load();
+    EXPECT_EQ(stored.dictionaryForKey("downloadedEpisodeList"),
+              PlistValue::dictionary({{title, PlistValue::array(fifth)}}));
 }
 
 TEST_F(HeadlessProcessTest, VersionAndUsage) {
