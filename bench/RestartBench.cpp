@@ -126,8 +126,8 @@ bool waitUntil(const std::function<bool()>& condition, std::chrono::seconds dead
 }
 
 // Part 1, one round: the bytes fetched again after a stop at 90 %, and the first run's rate.
-std::optional<std::pair<double, double>> restartRound(const std::string& kestrova,
-                                                      std::size_t size, int signal) {
+std::optional<std::pair<double, double>> restartRound(const std::string& kestrova, std::size_t size,
+                                                      int signal) {
     Server server;
     char pattern[] = "/tmp/kestrova-restart-XXXXXX";
     if (::mkdtemp(pattern) == nullptr) return std::nullopt;
@@ -142,17 +142,17 @@ std::optional<std::pair<double, double>> restartRound(const std::string& kestrov
               std::chrono::seconds(20));
     const auto begun = Clock::now();
     waitFor(spawn({kestrova, url}, home, log));
-    const bool ninety = waitUntil(
-        [&] { return fileSize() >= static_cast<std::int64_t>(size) * 9 / 10; },
-        std::chrono::seconds(300));
+    const bool ninety =
+        waitUntil([&] { return fileSize() >= static_cast<std::int64_t>(size) * 9 / 10; },
+                  std::chrono::seconds(300));
     const double seconds = std::chrono::duration<double>(Clock::now() - begun).count();
     const double rate = static_cast<double>(fileSize()) / seconds;
     ::kill(running, signal);
     waitFor(running);
 
     running = spawn({kestrova, "--headless"}, home, log);
-    const bool complete = waitUntil(
-        [&] { return fileSize() == static_cast<std::int64_t>(size); }, std::chrono::seconds(300));
+    const bool complete = waitUntil([&] { return fileSize() == static_cast<std::int64_t>(size); },
+                                    std::chrono::seconds(300));
     ::kill(running, SIGTERM);
     waitFor(running);
     fs::remove_all(home);
@@ -222,11 +222,13 @@ int main(int argc, char** argv) {
                     std::stoull(url.substr(url.rfind('/') + 1)));
     }
     if (argc < 2 || argv[1][0] == '-') {
-        std::fprintf(stderr, "usage: restart_bench KESTROVA [--size-mib N] [--seconds N] "
-                             "[--rounds N]\n");
+        std::fprintf(stderr,
+                     "usage: restart_bench KESTROVA [--size-mib N] [--seconds N] "
+                     "[--rounds N]\n");
         return 2;
     }
-    const std::size_t size = static_cast<std::size_t>(option(argc, argv, "--size-mib", 1024)) * kMiB;
+    const std::size_t size =
+        static_cast<std::size_t>(option(argc, argv, "--size-mib", 1024)) * kMiB;
     for (const auto& [name, signal] : {std::pair{"SIGTERM", SIGTERM}, {"kill -9", SIGKILL}}) {
         const auto round = restartRound(argv[1], size, signal);
         if (!round) {
@@ -234,10 +236,10 @@ int main(int argc, char** argv) {
             return 1;
         }
         const auto [again, rate] = *round;
-        std::printf("%s at 90 %% of %zu MiB: fetched again %.0f bytes, first run %.0f MiB/s, "
-                    "refetch_vs_file=%.5f refetch_vs_one_second=%.4f\n",
-                    name, size / kMiB, again, rate / kMiB, again / static_cast<double>(size),
-                    again / rate);
+        std::printf(
+            "%s at 90 %% of %zu MiB: fetched again %.0f bytes, first run %.0f MiB/s, "
+            "refetch_vs_file=%.5f refetch_vs_one_second=%.4f\n",
+            name, size / kMiB, again, rate / kMiB, again / static_cast<double>(size), again / rate);
     }
 
     const long seconds = option(argc, argv, "--seconds", 10);
@@ -250,9 +252,10 @@ int main(int argc, char** argv) {
         off.push_back(cpuShare(self, url, false));
         on.push_back(cpuShare(self, url, true));
     }
-    std::printf("100 downloads at 1 MiB/s each for %ld s: cpu per second %.4f without the "
-                "journal, %.4f with it\n",
-                seconds, median(off), median(on));
+    std::printf(
+        "100 downloads at 1 MiB/s each for %ld s: cpu per second %.4f without the "
+        "journal, %.4f with it\n",
+        seconds, median(off), median(on));
     std::printf("journal_cpu_ratio=%.3f\n", median(off) > 0 ? median(on) / median(off) : 0);
     return 0;
 }

@@ -134,8 +134,8 @@ void AppDelegate::continueLastRun() {
         journal_->remove(row.handle);
         return true;
     });
-    for (const std::string& name : Files::removeFilesEndingWith(
-             platform_.files.applicationDirectory(), ".download", keep)) {
+    for (const std::string& name :
+         Files::removeFilesEndingWith(platform_.files.applicationDirectory(), ".download", keep)) {
         platform_.log.log("AppDelegate -> Removed Unfinished Download: " + TextUtil::forLog(name));
     }
     for (DownloadJournal::Resumable& row : rows) {
@@ -265,9 +265,8 @@ void AppDelegate::getDownloadRequest(const PlistValue& object) {
         return;
     }
     if (!automatic) {
-        addOperation(std::make_shared<FileDownload>(platform_, url, downloadId_,
-                                                    UrlTransfer::Options{},
-                                                    Journaling{journal_.get()}));
+        addOperation(std::make_shared<FileDownload>(
+            platform_, url, downloadId_, UrlTransfer::Options{}, Journaling{journal_.get()}));
         return;
     }
     const std::string episode = request.stringFor(key::kFile);

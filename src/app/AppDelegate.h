@@ -84,8 +84,8 @@ private:
     bool useAutoDownloadSystem_ = false;
     bool allowHTTPS_ = false;  // read at launch; https then goes through libcurl's checks
 
-    StoredLists lists_;           // dlst and eplst
-    DownloadStatusTable dlstts_;  // the download status table
+    StoredLists lists_;                         // dlst and eplst
+    DownloadStatusTable dlstts_;                // the download status table
     std::unique_ptr<DownloadJournal> journal_;  // the unfinished downloads, for the next run
 
     // Declared after the system it runs, so that it is waited for before that goes.

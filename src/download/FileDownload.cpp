@@ -247,7 +247,8 @@ void FileDownload::transferDidCreateDestination(const std::string& path) {
     handleEvent([&] {
         validator_ = transfer_->validator();
         didCreateDestination(path);
-        if (journal_ != nullptr && phase_ == Phase::Running) journalRow_ = journal_->add(journalEntry());
+        if (journal_ != nullptr && phase_ == Phase::Running)
+            journalRow_ = journal_->add(journalEntry());
     });
 }
 

@@ -150,9 +150,9 @@ private:
     std::string validator_;      // of the response that began the file
     DownloadJournal* journal_ = nullptr;
     std::optional<DownloadJournal::Resumable> resumed_;  // until start() takes it up
-    DownloadJournal::Handle journalRow_ = 0;              // 0: none (yet)
-    bool fromLastRun_ = false;  // resumed at launch
-    bool answered_ = false;     // a response came in this run
+    DownloadJournal::Handle journalRow_ = 0;             // 0: none (yet)
+    bool fromLastRun_ = false;                           // resumed at launch
+    bool answered_ = false;                              // a response came in this run
     // Title and text of the banner, set by the finished or failed handler, and the file it is
     // about when the download completed.
     std::optional<std::pair<std::string, std::string>> banner_;

@@ -51,17 +51,18 @@ std::optional<std::string> readEntry(const PlistValue& row, JournalEntry& entry)
         return true;
     };
     std::int64_t inode = 0;
-    if (!text("URL", entry.url) || !text("file", entry.file) || !text("validator", entry.validator) ||
-        !text("title", entry.title) || !text("episode", entry.episode) ||
-        !number("length", entry.length) || !number("kept", entry.kept) || !number("inode", inode)) {
+    if (!text("URL", entry.url) || !text("file", entry.file) ||
+        !text("validator", entry.validator) || !text("title", entry.title) ||
+        !text("episode", entry.episode) || !number("length", entry.length) ||
+        !number("kept", entry.kept) || !number("inode", inode)) {
         return "a field of the wrong type";
     }
     if (entry.url.size() > kMaxURLBytes || !HttpUrl::normalize(entry.url)) {
         return "an address that is not http";
     }
     if (!plainName(entry.file)) return "a file name that is not a plain name";
-    if (entry.length < -1 || entry.length > kMaxLength || entry.kept < 0 || entry.kept > kMaxLength ||
-        (entry.length >= 0 && entry.kept > entry.length) || inode < 0) {
+    if (entry.length < -1 || entry.length > kMaxLength || entry.kept < 0 ||
+        entry.kept > kMaxLength || (entry.length >= 0 && entry.kept > entry.length) || inode < 0) {
         return "a length out of range";
     }
     entry.inode = static_cast<std::uint64_t>(inode);
@@ -84,7 +85,8 @@ std::optional<std::vector<JournalEntry>> JournalDocument::parse(std::string_view
         if (error != nullptr) *error = std::move(reason);
         return std::nullopt;
     };
-    if (bytes.size() > kMaxBytes) return refuse("larger than " + std::to_string(kMaxBytes) + " bytes");
+    if (bytes.size() > kMaxBytes)
+        return refuse("larger than " + std::to_string(kMaxBytes) + " bytes");
     std::string reason;
     const std::optional<PlistValue> document = PlistIO::parse(bytes, &reason);
     if (!document) return refuse(reason);
@@ -125,8 +127,9 @@ std::optional<std::string> JournalDocument::serialize(const std::vector<JournalE
         }
         rows.push_back(PlistValue::dictionary(std::move(row)));
     }
-    return PlistIO::toXml(PlistValue::dictionary(
-        {{"version", PlistValue::integer(kVersion)}, {"downloads", PlistValue::array(std::move(rows))}}));
+    return PlistIO::toXml(
+        PlistValue::dictionary({{"version", PlistValue::integer(kVersion)},
+                                {"downloads", PlistValue::array(std::move(rows))}}));
 }
 
 }  // namespace kestrova

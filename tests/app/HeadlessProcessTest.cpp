@@ -15,12 +15,12 @@
 #include "app/HandOffMessage.h"
 #include "demo/DemoSite.h"
 #include "download/TestFiles.h"
-#include "platform/system/Files.h"
 #include "platform/plist/UserDefaults.h"
+#include "platform/system/Files.h"
 #include "platform/system/LocalSocket.h"
-#include "support/RecordingLog.h"
 #include "support/ChildProcess.h"
 #include "support/LoopbackServer.h"
+#include "support/RecordingLog.h"
 #include "support/TempDir.h"
 #include "support/Wait.h"
 
@@ -78,7 +78,8 @@ protected:
     std::size_t logCount(const std::string& text) const {
         const std::string log = readFile(logPath());
         std::size_t count = 0;
-        for (auto at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++count;
+        for (auto at = log.find(text); at != std::string::npos; at = log.find(text, at + 1))
+            ++count;
         return count;
     }
     std::filesystem::path journal() const { return home() / ".config/kestrova/journal.plist"; }
@@ -236,14 +237,14 @@ TEST_F(HeadlessProcessTest, ADownloadStoppedHalfWayGoesOnAtTheNextLaunch) {
         SCOPED_TRACE(row.name);
         const std::string path = std::string("/") + row.name + ".bin";
         const std::vector<std::pair<std::string, std::string>> etag{{"ETag", "\"v1\""}};
-        server.replies(path, {{.body = body, .delivery = Delivery::Stall, .headers = etag,
-                               .part = half},
-                              // Chunked: answered whole, as If-Range asks of a changed file.
-                              row.changed ? test::LoopbackServer::Reply{
-                                                .body = changed, .delivery = Delivery::Chunked,
-                                                .headers = {{"ETag", "\"v2\""}}}
-                                          : test::LoopbackServer::Reply{
-                                                .body = body, .headers = etag, .ranges = true}});
+        server.replies(path,
+                       {{.body = body, .delivery = Delivery::Stall, .headers = etag, .part = half},
+                        // Chunked: answered whole, as If-Range asks of a changed file.
+                        row.changed ? test::LoopbackServer::Reply{.body = changed,
+                                                                  .delivery = Delivery::Chunked,
+                                                                  .headers = {{"ETag", "\"v2\""}}}
+                                    : test::LoopbackServer::Reply{
+                                          .body = body, .headers = etag, .ranges = true}});
         const auto file = home() / "Downloads" / (std::string(row.name) + ".bin");
         auto first = start();
         ASSERT_TRUE(test::waitUntil([&] { return Files::exists(socket()); }, 20s));
@@ -278,8 +279,10 @@ TEST_F(HeadlessProcessTest, AnEpisodeStoppedHalfWayIsKeptOnceAfterARestart) {
     const std::string body = test::LoopbackServer::pattern(size);
     test::LoopbackServer videos;
     const std::vector<std::pair<std::string, std::string>> etag{{"ETag", "\"e1\""}};
-    videos.replies("/v.mp4", {{.body = body, .delivery = test::LoopbackServer::Delivery::Stall,
-                               .headers = etag, .part = half},
+    videos.replies("/v.mp4", {{.body = body,
+                               .delivery = test::LoopbackServer::Delivery::Stall,
+                               .headers = etag,
+                               .part = half},
                               {.body = body, .headers = etag, .ranges = true}});
     DemoSite site;
     const PlistValue list = PlistValue::array({DemoSite::animeRecord(title, {title})});
@@ -311,9 +314,9 @@ TEST_F(HeadlessProcessTest, AnEpisodeStoppedHalfWayIsKeptOnceAfterARestart) {
                        " (05).download (3 MB kept)\n"),
               1u);
     EXPECT_EQ(logCount("AutoDownloadSystem -> Download Complete: "), 1u);
-    EXPECT_EQ(test::filesIn(folder),
-              (std::map<std::string, std::uintmax_t>{{"activity.log", Files::fileSize(logPath()).value_or(0)},
-                                                     {title + " (05).mp4", size}}));
+    EXPECT_EQ(test::filesIn(folder), (std::map<std::string, std::uintmax_t>{
+                                         {"activity.log", Files::fileSize(logPath()).value_or(0)},
+                                         {title + " (05).mp4", size}}));
     PlistValue::Array fifth(6, PlistValue::boolean(false));
     fifth[5] = PlistValue::boolean(true);
     UserDefaults stored(home() / ".config/kestrova/defaults.plist", log);

@@ -42,9 +42,9 @@ std::string document(std::vector<Row> rows, std::int64_t version = 1) {
 TEST(JournalDocument, RefusesEveryHostileFieldAndReadsBackWhatItWrote) {
     const auto s = [](const char* text) { return PlistValue::string(text); };
     const auto i = [](std::int64_t value) { return PlistValue::integer(value); };
-    const Row automatic = with(with(with(manualRow(), "file", s("T (05).download")), "title",
-                                    s("T")),
-                               "episode", s("T (05)"));
+    const Row automatic =
+        with(with(with(manualRow(), "file", s("T (05).download")), "title", s("T")), "episode",
+             s("T (05)"));
     struct Case {
         const char* name;
         std::string bytes;
@@ -74,8 +74,8 @@ TEST(JournalDocument, RefusesEveryHostileFieldAndReadsBackWhatItWrote) {
         {"a header line in the validator",
          document({with(manualRow(), "validator", s("\"v\"\r\nCookie: x"))}), "header value"},
         {"a title without episode", document({with(manualRow(), "title", s("T"))}), "title"},
-        {"an automatic file not .download",
-         document({with(automatic, "file", s("T (05).mp4"))}), ".download"},
+        {"an automatic file not .download", document({with(automatic, "file", s("T (05).mp4"))}),
+         ".download"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -84,7 +84,8 @@ TEST(JournalDocument, RefusesEveryHostileFieldAndReadsBackWhatItWrote) {
         EXPECT_EQ(entries.has_value(), *c.reason == '\0') << reason;
         EXPECT_NE(reason.find(c.reason), std::string::npos) << reason;
         if (entries) {
-            const auto again = JournalDocument::parse(*JournalDocument::serialize(*entries), nullptr);
+            const auto again =
+                JournalDocument::parse(*JournalDocument::serialize(*entries), nullptr);
             EXPECT_EQ(again, entries);
         }
     }
@@ -98,9 +99,14 @@ protected:
     // A row for a partial file of this name written with these bytes.
     JournalEntry entryFor(const std::string& name, const std::string& bytes, std::int64_t length) {
         test::writeFile(downloads() / name, bytes);
-        return JournalEntry{.url = "http://127.0.0.1/" + name, .file = name, .length = length,
-                            .kept = 0, .validator = "", .inode = Files::inode(downloads() / name),
-                            .title = {}, .episode = {}};
+        return JournalEntry{.url = "http://127.0.0.1/" + name,
+                            .file = name,
+                            .length = length,
+                            .kept = 0,
+                            .validator = "",
+                            .inode = Files::inode(downloads() / name),
+                            .title = {},
+                            .episode = {}};
     }
 
     test::TempDir dir;
@@ -157,9 +163,9 @@ TEST_F(DownloadJournalTest, AnUnreadableJournalIsSetAside) {
         if (k == "link") {
             std::filesystem::create_symlink(dir.path() / "target", journalPath());
         } else {
-            test::writeFile(journalPath(),
-                            k == "garbage" ? "garbage"
-                                           : std::string(JournalDocument::kMaxBytes + 1, ' '));
+            test::writeFile(journalPath(), k == "garbage"
+                                               ? "garbage"
+                                               : std::string(JournalDocument::kMaxBytes + 1, ' '));
         }
         test::RecordingLog lines;
         DownloadJournal journal(journalPath(), lines);
@@ -180,8 +186,14 @@ TEST(DownloadJournalDisk, AFullDiskIsLoggedOnceAndSurvived) {
     test::RecordingLog log;
     const auto path = disk.path() / "journal.plist";
     DownloadJournal journal(path, log);
-    JournalEntry entry{.url = "http://127.0.0.1/a", .file = "a", .length = -1, .kept = 0,
-                       .validator = "", .inode = 1, .title = {}, .episode = {}};
+    JournalEntry entry{.url = "http://127.0.0.1/a",
+                       .file = "a",
+                       .length = -1,
+                       .kept = 0,
+                       .validator = "",
+                       .inode = 1,
+                       .title = {},
+                       .episode = {}};
     journal.add(entry);
     journal.add(entry);
     EXPECT_FALSE(journal.flush());
