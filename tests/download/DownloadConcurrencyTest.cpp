@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <thread>
 
+#include "download/DownloadJournal.h"
 #include "download/FileDownload.h"
 #include "download/FileDownload_Auto.h"
+#include "download/JournalDocument.h"
 #include "download/NotificationRecorder.h"
 #include "download/TestFiles.h"
 #include "messages/Notifications.h"
@@ -37,7 +39,8 @@ protected:
     std::shared_ptr<FileDownload> addDownload(std::int32_t id, test::LoopbackServer::Reply reply) {
         server.reply("/" + std::to_string(id), std::move(reply));
         return queued(std::make_shared<FileDownload>(platform.services,
-                                                     server.url("/" + std::to_string(id)), id));
+                                                     server.url("/" + std::to_string(id)), id,
+                                                     UrlTransfer::Options{}, Journaling{&journal}));
     }
     // A source of the episode at a path, with "time" 1 (a mark of 5 MiB).
     std::shared_ptr<FileDownload_Auto> addSource(const std::string& episode,
@@ -70,6 +73,7 @@ protected:
     test::TestPlatform platform;
     test::LoopbackServer server;
     FinishObserver observer;
+    DownloadJournal journal{platform.files.configDirectory() / "journal.plist", platform.log};
     // Races whose probe outlasts the test: every source runs on, so that sources of one
     // episode finish together, unless a test races them.
     std::shared_ptr<EpisodeClaims> claims = std::make_shared<EpisodeClaims>(EpisodeRace::Timing{
@@ -101,6 +105,10 @@ TEST_F(DownloadConcurrencyTest, CancelsEndDownloadsQuietlyAndKeepFinishedOnes) {
     EXPECT_EQ(platform.banners(), (std::vector<std::pair<std::string, std::string>>{
                                       {"ダウンロード完了", "1"}, {"ダウンロード完了", "4"}}));
     EXPECT_EQ(observer.calls, 4);
+    // Cancelled without a quit: no row is left for the next run.
+    EXPECT_EQ(JournalDocument::parse(
+                  test::readFile(platform.files.configDirectory() / "journal.plist"), nullptr),
+              std::vector<JournalEntry>{});
 }
 
 // Two sources finish at once, with another episode's. The third passes the size test after the
