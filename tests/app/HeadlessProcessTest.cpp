@@ -260,6 +260,8 @@ TEST_F(HeadlessProcessTest, ADownloadStoppedHalfWayGoesOnAtTheNextLaunch) {
         EXPECT_EQ(logCount("] FileDownload -> Resumed After Restart: " + file.filename().string() +
                            " (2 MB kept)\n"),
                   1u);
+        EXPECT_TRUE(
+            logContains("] Banner -> ダウンロード完了: " + file.filename().string() + "\n"));
         EXPECT_TRUE(test::waitUntil(
             [&] {
                 return run({"--status"}).second ==
