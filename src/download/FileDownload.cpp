@@ -159,9 +159,9 @@ JournalEntry FileDownload::journalEntry() const {
 // A quit keeps what was fetched for the next run; so does a failure to reach the server again
 // after a restart (a launch before the network is up).
 bool FileDownload::keepsFileForNextRun() const {
-    if (journal_ == nullptr || journalRow_ == 0) return false;
+    if (journalRow_ == 0) return false;  // none without a journal
     if (phase_ == Phase::Cancelled) return platform_.shutdown.isCancelled();
-    return phase_ == Phase::Ended && fromLastRun_ && !answered_;
+    return phase_ == Phase::Ended && fromLastRun_ && !reached_;
 }
 
 void FileDownload::removePartialFile() {
@@ -172,7 +172,7 @@ void FileDownload::removePartialFile() {
 
 // After the end, without the lock: the row stays for the next run only with its file.
 void FileDownload::endJournalRow() {
-    if (journal_ == nullptr || journalRow_ == 0) return;
+    if (journalRow_ == 0) return;
     if (keepsFileForNextRun()) {
         journal_->update(journalRow_, receivedBytes_, validator_);
     } else {
@@ -231,10 +231,7 @@ void FileDownload::handleEvent(Handler&& handler) {
 }
 
 void FileDownload::transferDidReceiveResponse(std::int64_t expectedContentLength) {
-    handleEvent([&] {
-        answered_ = true;
-        didReceiveResponse(expectedContentLength);
-    });
+    handleEvent([&] { didReceiveResponse(expectedContentLength); });
 }
 
 std::string FileDownload::transferDecideDestination(const std::string& suggestedFilename) {
@@ -270,6 +267,7 @@ void FileDownload::transferDidFinish() {
 
 void FileDownload::transferDidFail(const std::string& error) {
     handleEvent([&] {
+        reached_ = transfer_ != nullptr && transfer_->reachedServer();
         phase_ = Phase::Ended;
         didFailWithError(error);
     });

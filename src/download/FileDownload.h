@@ -152,7 +152,7 @@ private:
     std::optional<DownloadJournal::Resumable> resumed_;  // until start() takes it up
     DownloadJournal::Handle journalRow_ = 0;             // 0: none (yet)
     bool fromLastRun_ = false;                           // resumed at launch
-    bool answered_ = false;                              // a response came in this run
+    bool reached_ = false;  // the server answered the transfer that failed
     // Title and text of the banner, set by the finished or failed handler, and the file it is
     // about when the download completed.
     std::optional<std::pair<std::string, std::string>> banner_;

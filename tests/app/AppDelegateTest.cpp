@@ -10,6 +10,7 @@
 #include "app/DownloadStatusTable.h"
 #include "app/StoredLists.h"
 #include "demo/DemoSite.h"
+#include "download/DownloadJournal.h"
 #include "download/TestFiles.h"
 #include "platform/system/Files.h"
 #include "support/TestPlatform.h"
@@ -144,7 +145,8 @@ TEST_F(AppDelegateTest, SettingsAreStoredQuitAsksWhileDownloadingTheLogIsKeptOnl
     test::writeFile(platform.files.configDirectory() / "kestrova/defaults.plist", "garbage");
     launch();
     EXPECT_EQ(platform.log.lines().front(), "Application Launched.");
-    EXPECT_TRUE(platform.log.lines().at(1).starts_with("UserDefaults -> Unreadable settings moved"));
+    EXPECT_TRUE(
+        platform.log.lines().at(1).starts_with("UserDefaults -> Unreadable settings moved"));
     EXPECT_FALSE(platform.reopenDefaults()->objectForKey("downloadedEpisodeList"));
     EXPECT_TRUE(logText().substr(0, logText().find('\n')).ends_with("] Application Launched."));
     const auto yes = PlistValue::boolean(true), no = PlistValue::boolean(false);
@@ -190,8 +192,9 @@ TEST_F(AppDelegateTest, SettingsAreStoredQuitAsksWhileDownloadingTheLogIsKeptOnl
     EXPECT_FALSE(Files::exists(platform.files.applicationDirectory() / "activity.log"));
 }
 
-// A killed run's leftover goes at launch; the launch scan gets the stored lists, so it finds the
-// served list unchanged and the episode downloaded.
+// A killed run's leftover goes at launch, and so does a journaled source of an episode recorded
+// since; the launch scan gets the stored lists, so it finds the served list unchanged and the
+// episode downloaded.
 TEST(AppDelegateLaunch, RemovesLeftoversAndScansWithTheStoredLists) {
     const std::string title = "ヒカリノサキ";
     const PlistValue list = PlistValue::array({DemoSite::animeRecord(title, {title})});
@@ -202,6 +205,18 @@ TEST(AppDelegateLaunch, RemovesLeftoversAndScansWithTheStoredLists) {
     test::TestPlatform platform({.serverURL = site.serverURL(), .siteURL = site.siteURL()});
     const auto leftover = platform.files.applicationDirectory() / "earlier (01).download";
     test::writeFile(leftover, "left by a run that was killed");
+    const std::string source = title + " (05).download";
+    const auto recorded = platform.files.applicationDirectory() / source;
+    test::writeFile(recorded, "a source of the last run");
+    DownloadJournal(platform.files.configDirectory() / "kestrova/journal.plist", platform.log)
+        .add({.url = site.siteURL() + "v/1",
+              .file = source,
+              .length = -1,
+              .kept = 0,
+              .validator = "",
+              .inode = Files::inode(recorded),
+              .title = title,
+              .episode = title + " (05)"});
     PlistValue::Array fifth(6, PlistValue::boolean(false));
     fifth[5] = PlistValue::boolean(true);
     platform.defaults.setObject(PlistValue::boolean(true), "useAutoDownloadSystem");
@@ -211,11 +226,15 @@ TEST(AppDelegateLaunch, RemovesLeftoversAndScansWithTheStoredLists) {
     AppDelegate delegate(platform.services);
     delegate.applicationDidFinishLaunching();
     EXPECT_TRUE(test::waitUntil([&] {
-        return platform.log.contains("AutoDownloadSystem -> Already Downloaded: " + title + " (05)");
+        return platform.log.contains("AutoDownloadSystem -> Already Downloaded: " + title +
+                                     " (05)");
     }));
     delegate.applicationWillTerminate();
     EXPECT_FALSE(platform.log.contains("AutoDownloadSystem -> Update Anime List."));
     EXPECT_FALSE(Files::exists(leftover));
+    EXPECT_FALSE(Files::exists(recorded));
+    EXPECT_TRUE(platform.log.contains("DownloadJournal -> Dropped: " + source +
+                                      " (the episode is recorded)"));
 }
 
 // https is refused unless "allowHTTPS" is set: a manual request with the alert, an automatic one

@@ -6,11 +6,13 @@
 #include <map>
 #include <optional>
 
+#include "download/DownloadJournal.h"
 #include "download/FileDownload.h"
 #include "download/FileDownload_Auto.h"
 #include "download/NotificationRecorder.h"
 #include "download/TestFiles.h"
 #include "messages/Notifications.h"
+#include "platform/system/Files.h"
 #include "support/LoopbackServer.h"
 #include "support/ParamName.h"
 #include "support/TestPlatform.h"
@@ -135,6 +137,42 @@ const Case kCases[] = {
 // clang-format on
 
 INSTANTIATE_TEST_SUITE_P(Cases, FileDownloadTest, ::testing::ValuesIn(kCases), test::ParamName());
+
+// Resumed at launch, a download whose server cannot be reached (no network yet) keeps its file
+// and its row for the next launch; one whose server refuses the rest ends like any failure.
+TEST(FileDownloadFromLastRun, KeepsItsFileOnlyWhileTheServerWasNotReached) {
+    for (const bool reached : {false, true}) {
+        SCOPED_TRACE(reached ? "refused" : "not reached");
+        test::TestPlatform platform;
+        test::LoopbackServer server;
+        server.reply("/a.bin", {.status = 404});
+        const auto file = platform.files.downloadsDirectory() / "a.bin";
+        test::writeFile(file, "half");
+        const auto path = platform.files.configDirectory() / "journal.plist";
+        const auto resumable = [&] {
+            return DownloadJournal(path, platform.log)
+                .resumable(platform.files.downloadsDirectory(), {});
+        };
+        DownloadJournal(path, platform.log)
+            .add({.url = reached ? server.url("/a.bin") : "http://127.0.0.1:9/a.bin",
+                  .file = "a.bin",
+                  .length = 8,
+                  .kept = 4,
+                  .validator = "\"v1\"",
+                  .inode = Files::inode(file),
+                  .title = {},
+                  .episode = {}});
+        DownloadJournal journal(path, platform.log);
+        const auto rows = journal.resumable(platform.files.downloadsDirectory(), {});
+        ASSERT_EQ(rows.size(), 1u);
+        FileDownload operation(platform.services, rows[0].entry.url, 1, {},
+                               Journaling{&journal, rows[0]});
+        operation.start();
+        EXPECT_EQ(platform.banners().size(), 1u);
+        EXPECT_EQ(test::readFile(file), reached ? "" : "half");
+        EXPECT_EQ(resumable().size(), reached ? 0u : 1u);
+    }
+}
 
 const std::string kLog = "AutoDownloadSystem -> ";
 const std::string kBody = test::LoopbackServer::pattern(6 * kMiB);  // above a mark of 5 MiB

@@ -288,6 +288,12 @@ bool UrlTransfer::resumeBody(long status, std::int64_t& length) {
     return true;
 }
 
+bool UrlTransfer::reachedServer() const {
+    long status = 0;
+    curl_easy_getinfo(easy_.get(), CURLINFO_RESPONSE_CODE, &status);
+    return status != 0;
+}
+
 // A header of the final response; nothing when it has none.
 std::optional<std::string> UrlTransfer::header(const char* name) const {
     curl_header* found = nullptr;

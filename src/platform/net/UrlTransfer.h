@@ -94,6 +94,8 @@ public:
     const std::filesystem::path& createdPath() const { return createdPath_; }
     // The response's validator for a later resume: its strong ETag, else its Last-Modified.
     const std::string& validator() const { return validator_; }
+    // Whether the server answered at all (any status), as opposed to not being reached.
+    bool reachedServer() const;
 
 private:
     using Clock = std::chrono::steady_clock;
