@@ -73,7 +73,7 @@ test_script() {
 }
 
 mkdir -p build
-test_preset dev "Plain tests (dev preset, warnings as errors)"
+test_preset dev "Plain tests, dev preset with warnings as errors"
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
@@ -82,7 +82,7 @@ test_preset asan "Tests under AddressSanitizer + UndefinedBehaviorSanitizer"
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 test_preset tsan "Concurrency tests under ThreadSanitizer" --target kestrova_concurrency_tests
 
-test_script "Fuzzing (${KESTROVA_FUZZ_SECONDS:-30} s per target)" build/test-fuzz.log scripts/fuzz.sh
+test_script "Fuzzing, ${KESTROVA_FUZZ_SECONDS:-30} s per target" build/test-fuzz.log scripts/fuzz.sh
 test_script "Building and checking the Debian package" build/test-package.log scripts/package.sh
 
 echo "Summary: ${passed} passed, ${failed} failed"
