@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh run
 build() { cmake --preset release && cmake --build --preset release --target kestrova; }
 what="Building Kestrova"
-[ -x build/release/src/kestrova ] || what+=" (about a minute on two cores)"
+[ -x build/release/src/kestrova ] || what+=", about a minute on two cores"
 phase "$what" build/run-build.log build || exit 1
 echo "Starting…"
 exec ./build/release/src/kestrova "$@"
