@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages Kestrova needs. Idempotent and non-interactive: packages
-# already present are left alone; apt runs only when one is missing.
+# already present are left alone; apt runs only when one is missing, with its output in
+# build/packages.log (one line says so; a failure shows the end of it).
 #   install-deps.sh run    what building and running Kestrova need
 #   install-deps.sh test   that, plus what the tests, the fuzzers and the benchmarks need
 set -euo pipefail
+cd "$(dirname "$0")/.."
+. scripts/quiet.sh
 
 run_packages=(
     build-essential cmake ninja-build pkg-config
@@ -40,9 +43,10 @@ if [ ${#missing[@]} -eq 0 ]; then
     exit 0
 fi
 
-echo "Installing: ${missing[*]}"
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+install_missing() {
+    $SUDO apt-get update -q && $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+phase "Installing packages: ${missing[*]}" build/packages.log install_missing

@@ -2,16 +2,19 @@
 # Builds the Debian package from the release build (cpack -G DEB) and checks it: the desktop file
 # and the AppStream metainfo pass their validators, the package holds the program, its desktop
 # file, icon, metainfo and default lists, depends on the libraries the binary uses and recommends
-# a Japanese font. Prints the package's path last.
+# a Japanese font. One line says so (the validators' and the build's output are in
+# build/package.log); the package's path is printed last.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/quiet.sh
 
-desktop-file-validate resources/kestrova.desktop
-appstreamcli validate --no-net resources/net.kestrova.Kestrova.metainfo.xml
-
-cmake --preset release >/dev/null
-cmake --build --preset release -j "$(nproc)" >/dev/null
-(cd build/release && cpack -G DEB >/dev/null)
+build_package() {
+    desktop-file-validate resources/kestrova.desktop &&
+        appstreamcli validate --no-net resources/net.kestrova.Kestrova.metainfo.xml &&
+        cmake --preset release && cmake --build --preset release -j "$(nproc)" &&
+        (cd build/release && cpack -G DEB)
+}
+phase "Building the Debian package" build/package.log build_package || exit 1
 package=$(ls -t build/release/kestrova_*.deb | head -n1)
 
 contents=$(dpkg-deb -c "$package")

@@ -230,7 +230,7 @@ int main(int argc, char** argv) {
 
 #ifdef KESTROVA_HAVE_QT
     if (desktop) {
-        auto backend = qt::QtBackend::create(argc, argv, log);
+        auto backend = qt::QtBackend::create(argc, argv, log, session->files);
         if (!backend) return 1;
         return runKestrova(*backend, log, *session, nullptr);
     }

@@ -93,7 +93,9 @@ void DownloadProgressMenu::showRecord(MenuItem& item, const PlistValue& record) 
     std::string title = record.stringFor(key::kName);
     if (!complete) {
         title += kIdeographicSpace;
-        title += "(" + record.stringFor(key::kPercentage) + ")";
+        title += '(';
+        title += record.stringFor(key::kPercentage);
+        title += ')';
     }
     if (item.title() != title) item.setTitle(std::move(title));
     if (complete && item.state() != MenuItem::kOn) item.setState(MenuItem::kOn);

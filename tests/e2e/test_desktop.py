@@ -232,15 +232,47 @@ class DesktopTest(unittest.TestCase):
         menu.Event(next(c for c in root[2] if label(c) == name)[0], "clicked",
                    dbus.Int32(0, variant_level=1), dbus.UInt32(0), dbus_interface=MENU)
 
-    def test_tray_item_once_the_panel_and_its_host_come(self):
+    def opener(self):
+        """Puts a desktop opener (xdg-open) first in Kestrova's PATH; answers whether it opened a
+        path."""
+        os.makedirs(os.path.join(self.home, "bin"))
+        opener, opened = (os.path.join(self.home, name) for name in ("bin/xdg-open", "opened"))
+        pathlib.Path(opener).write_text(f'#!/bin/sh\necho "$*" >> "{opened}"\n')
+        os.chmod(opener, 0o755)
+        self.env["PATH"] = os.path.dirname(opener) + ":" + self.env["PATH"]
+        return lambda path: os.path.exists(opened) and path in pathlib.Path(opened).read_text()
+
+    # No panel: said on standard error while no notification server answers either, then in one
+    # notification (its button opens the log's folder), not again at the next start.
+    def test_told_once_without_a_panel_then_the_item_once_it_and_its_host_come(self):
         self.panel.stop()
+        self.start(stderr=subprocess.PIPE)
+        wait_for(lambda: "said on standard error" in self.log(), 20, "the no-panel line")
+        self.assertEqual(self.stop(), 0)
+        [line] = re.findall(r"(?m)^kestrova: .*$", self.process.stderr.read().decode())
+        self.assertRegex(line, r"^kestrova: running, but this desktop shows no status items.*"
+                         r"activity log: .*/Documents/Kestrova/activity.log$")
+        notifications, opened = Notifications("actions"), self.opener()
+        self.addCleanup(notifications.stop)
         self.start()
-        wait_for(lambda: "Waiting for a panel" in self.log(), 20, "the waiting line")
+        [told] = wait_for(lambda: notifications.received, 20, "the no-panel notification")
+        self.assertEqual(told[3], "Kestrovaは動作しています")
+        self.assertIn("GNOME では拡張機能「AppIndicator and KStatusNotifierItem Support」", told[4])
+        self.assertEqual(told[5], ["default", "ログフォルダを開く", "open-folder", "ログフォルダを開く"])
+        folder = os.path.join(self.home, "Documents", "Kestrova")
+        wait_for(lambda: notifications.ActionInvoked(1, "open-folder") or opened(folder), 10,
+                 "the log's folder opened")
+        self.assertEqual(self.stop(), 0)
+        self.start()
+        wait_for(lambda: "said at an earlier start" in self.log(), 20, "the second start's notice")
+        self.assertEqual(len(notifications.received), 1)
         self.panel = Panel(host=False)  # a panel comes, its host later
         wait_for(lambda: self.panel.asked, 20, "Kestrova to ask the new panel for its host")
         self.panel.host = True
         self.panel.StatusNotifierHostRegistered()
         self.registered()
+        marker = os.path.join(self.home, ".config", "kestrova", "no-status-host-told")
+        self.assertFalse(os.path.exists(marker), "a panel seen: the next one missing is told")
         # The panel restarts (it crashed, or the user reloaded it): the item comes back.
         self.panel.stop()
         self.panel = Panel()
@@ -288,11 +320,7 @@ class DesktopTest(unittest.TestCase):
         login = Login(self.env["DBUS_SYSTEM_BUS_ADDRESS"])
         for stand_in in (notifications, files, login):
             self.addCleanup(stand_in.stop)
-        os.makedirs(os.path.join(self.home, "bin"))  # the desktop's opener notes what it opens
-        opener, opened = (os.path.join(self.home, name) for name in ("bin/xdg-open", "opened"))
-        pathlib.Path(opener).write_text(f'#!/bin/sh\necho "$*" >> "{opened}"\n')
-        os.chmod(opener, 0o755)
-        self.env["PATH"] = os.path.dirname(opener) + ":" + self.env["PATH"]
+        opened = self.opener()
         self.start()
         self.registered()
         self.assertEqual(self.hand_over(Payload.serve(self) + "/handed.bin"), 0)
@@ -305,8 +333,8 @@ class DesktopTest(unittest.TestCase):
         wait_for(lambda: notifications.ActionInvoked(1, "show-folder") or files.shown, 10,
                  "the file shown")
         self.assertEqual(files.shown[0], "file://" + file)
-        wait_for(lambda: notifications.ActionInvoked(1, "default") or os.path.exists(opened) and
-                 file in pathlib.Path(opened).read_text(), 10, "the file opened")
+        wait_for(lambda: notifications.ActionInvoked(1, "default") or opened(file), 10,
+                 "the file opened")
         self.assertEqual(self.hand_over("http://127.0.0.1:9/gone.bin"), 0)  # nothing answers
         banner = wait_for(lambda: notifications.received[1:], 15, "the error banner")[0]
         self.assertEqual(banner[3:6], ["ダウンロード エラー", "ファイル名を取得できませんでした", []])

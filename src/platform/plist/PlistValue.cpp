@@ -2,15 +2,23 @@
 
 namespace kestrova {
 
-PlistValue PlistValue::string(std::string text) { return PlistValue(Storage(std::move(text))); }
-PlistValue PlistValue::integer(std::int64_t value) { return PlistValue(Storage(value)); }
-PlistValue PlistValue::real(double value) { return PlistValue(Storage(value)); }
-PlistValue PlistValue::boolean(bool value) { return PlistValue(Storage(value)); }
-PlistValue PlistValue::date(Date value) { return PlistValue(Storage(value)); }
-PlistValue PlistValue::data(Data bytes) { return PlistValue(Storage(std::move(bytes))); }
-PlistValue PlistValue::array(Array items) { return PlistValue(Storage(std::move(items))); }
+PlistValue PlistValue::string(std::string text) {
+    return PlistValue(std::in_place_type<std::string>, std::move(text));
+}
+PlistValue PlistValue::integer(std::int64_t value) {
+    return PlistValue(std::in_place_type<std::int64_t>, value);
+}
+PlistValue PlistValue::real(double value) { return PlistValue(std::in_place_type<double>, value); }
+PlistValue PlistValue::boolean(bool value) { return PlistValue(std::in_place_type<bool>, value); }
+PlistValue PlistValue::date(Date value) { return PlistValue(std::in_place_type<Date>, value); }
+PlistValue PlistValue::data(Data bytes) {
+    return PlistValue(std::in_place_type<Data>, std::move(bytes));
+}
+PlistValue PlistValue::array(Array items) {
+    return PlistValue(std::in_place_type<Array>, std::move(items));
+}
 PlistValue PlistValue::dictionary(Dictionary entries) {
-    return PlistValue(Storage(std::move(entries)));
+    return PlistValue(std::in_place_type<Dictionary>, std::move(entries));
 }
 
 PlistValue::Type PlistValue::type() const { return static_cast<Type>(value_.index()); }

@@ -68,7 +68,10 @@ public:
 private:
     using Storage = std::variant<std::monostate, std::string, std::int64_t, double, bool, Date,
                                  Data, Array, Dictionary>;
-    explicit PlistValue(Storage storage) : value_(std::move(storage)) {}
+    // The value is made in place: a temporary variant moved in here made GCC 12 warn of
+    // uninitialized members in that temporary's destructor at -O3.
+    template <typename T>
+    PlistValue(std::in_place_type_t<T> type, T value) : value_(type, std::move(value)) {}
     Storage value_;
 };
 

@@ -34,7 +34,7 @@ void NotificationActions::remember(uint id, std::filesystem::path file) {
 void NotificationActions::invoked(uint id, const QString& action) {
     const auto found = files_.find(id);
     if (found == files_.end()) return;  // a banner of another program, or an old one
-    if (action == QLatin1String(kOpen)) {
+    if (action == QLatin1String(kOpen) || action == QLatin1String(kOpenFolder)) {
         QDesktopServices::openUrl(fileUrl(found->second));
     } else if (action == QLatin1String(kShowFolder)) {
         showInFolder(found->second);

@@ -1,5 +1,7 @@
 #include "platform/qt/QtBackend.h"
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <xcb/xcb.h>
 
 #include <QApplication>
@@ -8,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/qt/NoTrayHostNotice.h"
 #include "platform/qt/StatusIconPainter.h"
 #include "platform/system/Environment.h"
 
@@ -41,16 +44,19 @@ std::optional<std::string> displayProblem() {
 
 }  // namespace
 
-std::unique_ptr<QtBackend> QtBackend::create(int argc, char** argv, SystemLog& log) {
+std::unique_ptr<QtBackend> QtBackend::create(int argc, char** argv, SystemLog& log,
+                                             const Files& files) {
     preferXWayland();
     if (const auto problem = displayProblem()) {
         std::fprintf(stderr, "kestrova: %s\n", problem->c_str());
         return nullptr;
     }
-    return std::unique_ptr<QtBackend>(new QtBackend(argc, argv, log));
+    UniqueFd console(::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3));
+    return std::unique_ptr<QtBackend>(new QtBackend(argc, argv, log, files, std::move(console)));
 }
 
-QtBackend::QtBackend(int argc, char** argv, SystemLog& log) : argc_(argc) {
+QtBackend::QtBackend(int argc, char** argv, SystemLog& log, const Files& files, UniqueFd console)
+    : argc_(argc) {
     QCoreApplication::setApplicationName(QStringLiteral("Kestrova"));
     QGuiApplication::setDesktopFileName(QStringLiteral("kestrova"));
     app_ = std::make_unique<QApplication>(argc_, argv);
@@ -64,7 +70,8 @@ QtBackend::QtBackend(int argc, char** argv, SystemLog& log) : argc_(argc) {
     banners_ = std::make_unique<QtBanners>(log);
     pasteboard_ = std::make_unique<QtPasteboard>();
     workspace_ = std::make_unique<QtWorkspace>(log);
-    statusBar_ = std::make_unique<QtStatusBar>(log);
+    statusBar_ = std::make_unique<QtStatusBar>(
+        log, std::make_unique<NoTrayHostNotice>(*banners_, log, files, std::move(console)));
     powerEvents_ = std::make_unique<QtPowerEvents>();
 }
 

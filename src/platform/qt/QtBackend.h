@@ -11,6 +11,8 @@
 #include "platform/qt/QtRunLoop.h"
 #include "platform/qt/QtStatusBar.h"
 #include "platform/qt/QtWorkspace.h"
+#include "platform/system/Files.h"
+#include "platform/system/UniqueFd.h"
 
 class QApplication;
 
@@ -20,12 +22,15 @@ namespace kestrova::qt {
 // boxes, desktop notifications over D-Bus, the clipboard, the browser, the panel's status item).
 //
 // create() is the desktop mode's way in: it starts Qt, or answers nothing, after a message on
-// standard error, when Qt cannot start. On a Wayland
+// standard error, when Qt cannot start. files are the run's folders. Standard error as it is at
+// create() (before the activity log takes it over) is kept for what must be said where the
+// desktop shows nothing. On a Wayland
 // session that also offers X11 it runs Qt on XWayland, since Wayland lets only the focused
 // window read the clipboard and Kestrova never has focus.
 class QtBackend : public Backend {
 public:
-    static std::unique_ptr<QtBackend> create(int argc, char** argv, SystemLog& log);
+    static std::unique_ptr<QtBackend> create(int argc, char** argv, SystemLog& log,
+                                             const Files& files);
     ~QtBackend() override;
     QtBackend(const QtBackend&) = delete;
     QtBackend& operator=(const QtBackend&) = delete;
@@ -39,7 +44,7 @@ public:
     PowerEvents& powerEvents() override { return *powerEvents_; }
 
 private:
-    QtBackend(int argc, char** argv, SystemLog& log);
+    QtBackend(int argc, char** argv, SystemLog& log, const Files& files, UniqueFd console);
 
     int argc_;  // QApplication keeps a reference to it
     std::unique_ptr<QApplication> app_;

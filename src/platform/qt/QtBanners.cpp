@@ -43,41 +43,51 @@ void QtBanners::deliver(const std::string& title, const std::string& informative
 
 void QtBanners::deliverForFile(const std::string& title, const std::string& informativeText,
                                const std::filesystem::path& file) {
+    Banner banner{title, informativeText, file, {}, {}};
+    if (!file.empty()) {
+        banner.actions << QLatin1String(NotificationActions::kOpen) << QStringLiteral("開く")
+                       << QLatin1String(NotificationActions::kShowFolder)
+                       << QStringLiteral("フォルダを表示");
+    }
     QMetaObject::invokeMethod(
-        context_.get(),
-        [this, title, informativeText, file] { send(title, informativeText, file); },
-        Qt::QueuedConnection);
+        context_.get(), [this, banner = std::move(banner)] { send(banner); }, Qt::QueuedConnection);
 }
 
-void QtBanners::send(const std::string& title, const std::string& text,
-                     std::filesystem::path file) {
+void QtBanners::deliverOpeningFolder(const std::string& title, const std::string& informativeText,
+                                     const std::filesystem::path& folder, const std::string& action,
+                                     std::function<void(bool)> answered) {
+    // The click, and a button for the servers that show no button for the click (GNOME's).
+    const QString label = QString::fromStdString(action);
+    send(Banner{title, informativeText, folder,
+                QStringList{QLatin1String(NotificationActions::kOpen), label,
+                            QLatin1String(NotificationActions::kOpenFolder), label},
+                std::move(answered)});
+}
+
+void QtBanners::send(Banner banner) {
     if (capabilities_) {
-        notify(title, text, file);
+        notify(banner);
         return;
     }
     // Whether the body is read as markup decides how it must be written: ask once
     // (until the server has answered).
     const auto call = QDBusConnection::sessionBus().asyncCall(QDBusMessage::createMethodCall(
         kService, kPath, kInterface, QStringLiteral("GetCapabilities")));
-    whenAnswered(call, context_.get(), [this, title, text, file](QDBusPendingCallWatcher& answer) {
-        // Without an answer the text goes as it is, and the next banner asks again.
-        const QDBusPendingReply<QStringList> reply = answer;
-        if (!capabilities_ && !reply.isError()) capabilities_ = reply.value();
-        notify(title, text, file);
-    });
+    whenAnswered(call, context_.get(),
+                 [this, banner = std::move(banner)](QDBusPendingCallWatcher& answer) {
+                     // Without an answer the text goes as it is, and the next banner asks again.
+                     const QDBusPendingReply<QStringList> reply = answer;
+                     if (!capabilities_ && !reply.isError()) capabilities_ = reply.value();
+                     notify(banner);
+                 });
 }
 
-void QtBanners::notify(const std::string& title, const std::string& text,
-                       const std::filesystem::path& file) {
+void QtBanners::notify(const Banner& banner) {
     const QStringList capabilities = capabilities_.value_or(QStringList());
-    QString body = QString::fromStdString(text);
+    QString body = QString::fromStdString(banner.text);
     if (capabilities.contains(QStringLiteral("body-markup"))) body = body.toHtmlEscaped();
-    QStringList actions;
-    if (!file.empty() && capabilities.contains(QStringLiteral("actions"))) {
-        actions << QLatin1String(NotificationActions::kOpen) << QStringLiteral("開く")
-                << QLatin1String(NotificationActions::kShowFolder)
-                << QStringLiteral("フォルダを表示");
-    }
+    const QStringList actions =
+        capabilities.contains(QStringLiteral("actions")) ? banner.actions : QStringList();
     QVariantMap hints;
     hints.insert(QStringLiteral("urgency"), QVariant::fromValue(uchar(1)));
     hints.insert(QStringLiteral("sound-name"), QStringLiteral("message-new-instant"));
@@ -86,18 +96,19 @@ void QtBanners::notify(const std::string& title, const std::string& text,
     QDBusMessage message =
         QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("Notify"));
     message << QStringLiteral("Kestrova") << uint(0) << QStringLiteral("kestrova")
-            << QString::fromStdString(title) << body << actions << hints << int(-1);
+            << QString::fromStdString(banner.title) << body << actions << hints << int(-1);
     const auto call = QDBusConnection::sessionBus().asyncCall(message);
-    const bool withActions = !actions.isEmpty();
     whenAnswered(call, context_.get(),
-                 [this, title, file, withActions](QDBusPendingCallWatcher& answer) {
-                     if (answer.isError()) {
-                         log_.log("QtBanners -> Notify failed: " + title + ": " +
+                 [this, banner, withActions = !actions.isEmpty()](QDBusPendingCallWatcher& answer) {
+                     const bool shown = !answer.isError();
+                     if (!shown) {
+                         log_.log("QtBanners -> Notify failed: " + banner.title + ": " +
                                   answer.error().message().toStdString());
-                         return;
+                     } else if (withActions) {
+                         const QDBusPendingReply<uint> reply = answer;
+                         actions_->remember(reply.value(), banner.file);
                      }
-                     const QDBusPendingReply<uint> reply = answer;
-                     if (withActions) actions_->remember(reply.value(), file);
+                     if (banner.answered) banner.answered(shown);
                  });
 }
 

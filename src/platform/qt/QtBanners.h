@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QStringList>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -32,11 +33,23 @@ public:
     void deliver(const std::string& title, const std::string& informativeText) override;
     void deliverForFile(const std::string& title, const std::string& informativeText,
                         const std::filesystem::path& file) override;
+    // A banner whose one action, action (also a click on the banner), opens folder; answered
+    // tells on the main thread whether a notification server took it. Main thread.
+    void deliverOpeningFolder(const std::string& title, const std::string& informativeText,
+                              const std::filesystem::path& folder, const std::string& action,
+                              std::function<void(bool)> answered);
 
 private:
-    void send(const std::string& title, const std::string& text, std::filesystem::path file);
-    void notify(const std::string& title, const std::string& text,
-                const std::filesystem::path& file);
+    struct Banner {
+        std::string title;
+        std::string text;
+        std::filesystem::path file;  // what the actions open or show; none: no actions
+        QStringList actions;         // key, label, key, label...
+        std::function<void(bool)> answered;
+    };
+
+    void send(Banner banner);
+    void notify(const Banner& banner);
 
     SystemLog& log_;
     std::unique_ptr<QObject> context_;  // the main thread's end; owns the pending calls

@@ -1,11 +1,13 @@
 #include "platform/qt/QtStatusBar.h"
 
+#include "platform/qt/NoTrayHostNotice.h"
 #include "platform/qt/QtStatusItemRenderer.h"
 #include "platform/qt/TrayHostWatcher.h"
 
 namespace kestrova::qt {
 
-QtStatusBar::QtStatusBar(SystemLog& log) : log_(log) {}
+QtStatusBar::QtStatusBar(SystemLog& log, std::unique_ptr<NoTrayHostNotice> notice)
+    : log_(log), notice_(std::move(notice)) {}
 
 QtStatusBar::~QtStatusBar() {
     // The items' trays go before the watcher.
@@ -19,13 +21,14 @@ std::shared_ptr<StatusItem> QtStatusBar::statusItemWithLength(double /*length*/)
         renderers_.back()->showInTray();
     } else if (!hostWatcher_) {
         hostWatcher_ = std::make_unique<TrayHostWatcher>(QDBusConnection::sessionBus(), log_);
-        hostWatcher_->whenHostAvailable([this] { showAll(); });
+        hostWatcher_->whenHostAvailable([this] { showAll(); }, [this] { notice_->hostMissing(); });
     }
     return item;
 }
 
 void QtStatusBar::showAll() {
     hostReady_ = true;
+    notice_->hostSeen();
     for (const auto& renderer : renderers_) renderer->showInTray();
 }
 

@@ -4,6 +4,8 @@
 #include <QDBusMessage>
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
+#include <QTimer>
+#include <utility>
 
 namespace kestrova::qt {
 
@@ -33,12 +35,17 @@ bool TrayHostWatcher::hostAvailable() {
     return reply.arguments().constFirst().value<QDBusVariant>().variant().toBool();
 }
 
-void TrayHostWatcher::whenHostAvailable(std::function<void()> ready) {
+void TrayHostWatcher::whenHostAvailable(std::function<void()> ready,
+                                        std::function<void()> missing) {
     if (hostAvailable()) {
         ready();
         return;
     }
     ready_ = std::move(ready);
+    missing_ = std::move(missing);
+    QTimer::singleShot(kNoHostDelayMs, this, [this] {
+        if (ready_ && missing_) std::exchange(missing_, nullptr)();
+    });
     if (!bus_.isConnected()) {
         log_.log("TrayHostWatcher -> No session bus: the status item cannot be shown.");
         return;
@@ -62,9 +69,8 @@ void TrayHostWatcher::recheck() {
     // recheck() may run inside this watcher's own signal.
     serviceWatcher_->deleteLater();
     serviceWatcher_ = nullptr;
-    const auto ready = std::move(ready_);
-    ready_ = nullptr;
-    ready();
+    missing_ = nullptr;
+    std::exchange(ready_, nullptr)();
 }
 
 }  // namespace kestrova::qt
