@@ -64,14 +64,17 @@ void LoopbackServer::answer(const httplib::Request& request, httplib::Response& 
         const std::size_t turn = std::min(requestsFor(request.path), found->second.size());
         reply = std::make_shared<Reply>(found->second.at(turn - 1));
     });
-    const std::string range = request.get_header_value("Range");  // "bytes=N-"
+    const std::string range = request.get_header_value("Range");  // "bytes=N-" or "bytes=N-M"
     if (reply->ranges && range.starts_with("bytes=") && reply->status == 200) {
         const std::size_t size = reply->body.size(), from = std::stoul(range.substr(6));
+        const std::string to = range.substr(range.find('-') + 1);
+        const std::size_t last =
+            std::min((to.empty() ? size : std::stoul(to)) + reply->longer, size - 1);
         reply->status = 206;
         reply->headers.emplace_back("Content-Range",
                                     "bytes " + std::to_string(from + reply->misstated) + "-" +
-                                        std::to_string(size - 1) + "/" + std::to_string(size));
-        reply->body.erase(0, from);
+                                        std::to_string(last) + "/" + std::to_string(size));
+        reply->body = reply->body.substr(from, last + 1 - from);
     }
     response.status = reply->status;
     for (const auto& [name, value] : reply->headers) response.set_header(name, value);

@@ -126,11 +126,12 @@ bool UrlTransfer::runSlice(std::chrono::milliseconds maxDuration) {
         for (const auto& c : connections_) {
             if (!c->paused) wake = std::min(wake, c->lastReceived + options_.stallTimeout);
         }
-        const auto left = std::min(std::chrono::ceil<std::chrono::milliseconds>(wake - now), paused);
+        const auto left =
+            std::min(std::chrono::ceil<std::chrono::milliseconds>(wake - now), paused);
         // Wakes for socket activity, libcurl's own timers and cancel().
-        const CURLMcode polled = curl_multi_poll(
-            multi_.get(), nullptr, 0, static_cast<int>(std::max<std::int64_t>(left.count(), 0)),
-            nullptr);
+        const CURLMcode polled =
+            curl_multi_poll(multi_.get(), nullptr, 0,
+                            static_cast<int>(std::max<std::int64_t>(left.count(), 0)), nullptr);
         if (polled != CURLM_OK) {
             fail(curl_multi_strerror(polled));
             break;
@@ -311,11 +312,11 @@ bool UrlTransfer::resumeBody(TransferConnection& c, long status, std::int64_t& l
         range = ContentRange::parse(text);
         const auto etag = c.header("ETag");
         const auto& asked = c.request();
-        const bool fits =
-            range && range->first == asked.begin && (asked.end < 0 || range->last < asked.end) &&
-            std::all_of(kept.begin(), kept.end(),
-                        [&](const ByteRange& r) { return r.end <= range->total; }) &&
-            (!etag || *etag == resume_->validator);
+        const bool fits = range && range->first == asked.begin &&
+                          (asked.end < 0 || range->last < asked.end) &&
+                          std::all_of(kept.begin(), kept.end(),
+                                      [&](const ByteRange& r) { return r.end <= range->total; }) &&
+                          (!etag || *etag == resume_->validator);
         if (!fits) {
             failure_ = "the rest does not match the file: " + text;
             return false;
@@ -406,8 +407,7 @@ bool UrlTransfer::takeWholeReply(TransferConnection& c) {
         if (other.get() != &c) retire(*other, false);
     }
     splitEnded_ = true;
-    if (plan_ && strongEtag_ && etag == validator_ &&
-        (length < 0 || length == plan_->length())) {
+    if (plan_ && strongEtag_ && etag == validator_ && (length < 0 || length == plan_->length())) {
         c.piece = plan_->alone(0);
         return true;
     }
@@ -606,8 +606,8 @@ void UrlTransfer::checkConnections(Clock::time_point now) {
         TransferConnection& c = *connections_[i];
         if (c.retired || c.paused) continue;
         if (now >= c.lastReceived + options_.stallTimeout) {
-            broke(c, "nothing received for " + std::to_string(options_.stallTimeout.count()) +
-                         " ms");
+            broke(c,
+                  "nothing received for " + std::to_string(options_.stallTimeout.count()) + " ms");
         } else if (tooSlow(c, now)) {
             broke(c, "fewer than " + std::to_string(options_.trickleBytes) + " bytes in " +
                          std::to_string(options_.trickleWindow.count()) + " ms");

@@ -174,14 +174,14 @@ private:
     std::vector<std::unique_ptr<TransferConnection>> connections_;
     std::atomic<bool> cancelled_{false};
     bool ended_ = false;
-    bool bodyStarted_ = false;  // the first reply was taken
-    std::string failure_;       // why a callback stopped the transfer
-    bool receivedBody_ = false; // some of the body arrived: a break is worth resuming
-    bool encoded_ = false;      // decoded as it came: a break cannot be resumed
+    bool bodyStarted_ = false;   // the first reply was taken
+    std::string failure_;        // why a callback stopped the transfer
+    bool receivedBody_ = false;  // some of the body arrived: a break is worth resuming
+    bool encoded_ = false;       // decoded as it came: a break cannot be resumed
     std::optional<Resume> resume_;
     std::string validator_;
-    bool strongEtag_ = false;   // validator_ is a strong ETag
-    bool ranges_ = false;       // the server takes range requests
+    bool strongEtag_ = false;  // validator_ is a strong ETag
+    bool ranges_ = false;      // the server takes range requests
     UniqueFd file_;
     std::filesystem::path createdPath_;
     std::optional<RangePlan> plan_;  // once a length is known
