@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 
 seconds=${KESTROVA_FUZZ_SECONDS:-30}
 build=build/fuzz
-targets=(fuzz_episode_page fuzz_ranking_section fuzz_plist fuzz_handoff)
+targets=(fuzz_episode_page fuzz_ranking_section fuzz_plist fuzz_handoff fuzz_content_range)
 
 cmake -S . -B "$build" -G Ninja \
     -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \

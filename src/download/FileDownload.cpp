@@ -99,7 +99,9 @@ FileDownload::Next FileDownload::runTransfer(std::optional<UrlTransfer::Resume> 
     {
         std::lock_guard lock(lock_);
         transfer_ = nullptr;
-        if (!resuming) validator_ = transfer->validator();
+        // A resumed file that started again has the new file's validator.
+        if (!resuming || !transfer->validator().empty()) validator_ = transfer->validator();
+        kept_ = transfer->keptRanges();
         // The transfer may have created its file just before a cancel that then kept the
         // "destination created" event from us; that file is removed here.
         if (phase_ == Phase::Cancelled && filePath_.empty() && !transfer->createdPath().empty()) {
@@ -116,12 +118,16 @@ FileDownload::Next FileDownload::runTransfer(std::optional<UrlTransfer::Resume> 
 
 // With the lock held: the rest of the file to ask for.
 UrlTransfer::Resume FileDownload::resumePoint() const {
-    return UrlTransfer::Resume{filePath_, Files::fileSize(filePath_).value_or(0), validator_};
+    return UrlTransfer::Resume{filePath_, Files::fileSize(filePath_).value_or(0), validator_, kept_};
 }
 
 void FileDownload::holdFromHandler() {
     pending_ = Next::Hold;
     if (transfer_ != nullptr) transfer_->cancel();
+}
+
+void FileDownload::setConnectionsFromHandler(int connections) {
+    if (transfer_ != nullptr) transfer_->setConnections(connections);
 }
 
 void FileDownload::cancel() {

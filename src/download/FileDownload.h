@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/PlatformServices.h"
 #include "platform/net/UrlTransfer.h"
@@ -66,6 +67,8 @@ protected:
     // For a handler: the transfer stops, the file is kept, and start() asks awaitTurn() whether
     // to resume it (the lock is held already).
     void holdFromHandler();
+    // For a handler: the most connections its transfer may open from now on.
+    void setConnectionsFromHandler(int connections);
     // A held download waits here, without the lock, until it may resume (true) or has to end
     // (false); one that cannot be held ends.
     virtual bool awaitTurn() { return false; }
@@ -123,6 +126,7 @@ private:
     Next pending_ = Next::Stop;  // set by a handler that broke or held the transfer
     int resumes_ = 0;            // after broken transfers
     std::string validator_;      // of the first response
+    std::vector<ByteRange> kept_;  // of the file, as the last transfer left it
     // Title and text of the banner, set by the finished or failed handler, and the file it is
     // about when the download completed.
     std::optional<std::pair<std::string, std::string>> banner_;

@@ -68,13 +68,13 @@ void LoopbackServer::answer(const httplib::Request& request, httplib::Response& 
     if (reply->ranges && range.starts_with("bytes=") && reply->status == 200) {
         const std::size_t size = reply->body.size(), from = std::stoul(range.substr(6));
         const std::string to = range.substr(range.find('-') + 1);
-        const std::size_t last =
-            std::min((to.empty() ? size : std::stoul(to)) + reply->longer, size - 1);
+        const std::size_t end = to.empty() ? size : std::min(std::stoul(to) + 1, size);
+        const std::size_t extra = std::min(reply->longer, size - end), last = end + extra - 1;
         reply->status = 206;
         reply->headers.emplace_back("Content-Range",
                                     "bytes " + std::to_string(from + reply->misstated) + "-" +
                                         std::to_string(last) + "/" + std::to_string(size));
-        reply->body = reply->body.substr(from, last + 1 - from);
+        reply->body = reply->body.substr(from, end - from) + std::string(extra, '\xA5');
     }
     response.status = reply->status;
     for (const auto& [name, value] : reply->headers) response.set_header(name, value);

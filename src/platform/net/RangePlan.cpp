@@ -29,10 +29,10 @@ std::optional<std::size_t> RangePlan::claim(std::int64_t minPiece) {
         if (!largest || room(i) > room(*largest)) largest = i;
     }
     if (!largest || room(*largest) < 2 * std::max<std::int64_t>(minPiece, 1)) return std::nullopt;
-    Piece& victim = pieces_[*largest];
+    const Piece victim = pieces_[*largest];
     const std::int64_t middle = victim.next + room(*largest) / 2;
+    pieces_[*largest].end = middle;
     pieces_.push_back({middle, victim.end, true});
-    victim.end = middle;
     return pieces_.size() - 1;
 }
 
@@ -44,10 +44,10 @@ std::int64_t RangePlan::wrote(std::size_t index, std::int64_t length) {
 }
 
 void RangePlan::shorten(std::size_t index, std::int64_t end) {
-    Piece& p = pieces_.at(index);
+    const Piece p = pieces_.at(index);
     if (end <= p.next || end >= p.end) return;
-    pieces_.push_back({end, p.end, false});
     pieces_[index].end = end;
+    pieces_.push_back({end, p.end, false});
 }
 
 std::size_t RangePlan::alone(std::int64_t from) {
