@@ -12,6 +12,7 @@
 #include "demo/DemoSite.h"
 #include "download/TestFiles.h"
 #include "platform/system/Files.h"
+#include "support/LoopbackServer.h"
 #include "support/TestPlatform.h"
 #include "support/Wait.h"
 
@@ -144,7 +145,8 @@ TEST_F(AppDelegateTest, SettingsAreStoredQuitAsksWhileDownloadingTheLogIsKeptOnl
     test::writeFile(platform.files.configDirectory() / "kestrova/defaults.plist", "garbage");
     launch();
     EXPECT_EQ(platform.log.lines().front(), "Application Launched.");
-    EXPECT_TRUE(platform.log.lines().at(1).starts_with("UserDefaults -> Unreadable settings moved"));
+    EXPECT_TRUE(
+        platform.log.lines().at(1).starts_with("UserDefaults -> Unreadable settings moved"));
     EXPECT_FALSE(platform.reopenDefaults()->objectForKey("downloadedEpisodeList"));
     EXPECT_TRUE(logText().substr(0, logText().find('\n')).ends_with("] Application Launched."));
     const auto yes = PlistValue::boolean(true), no = PlistValue::boolean(false);
@@ -211,11 +213,43 @@ TEST(AppDelegateLaunch, RemovesLeftoversAndScansWithTheStoredLists) {
     AppDelegate delegate(platform.services);
     delegate.applicationDidFinishLaunching();
     EXPECT_TRUE(test::waitUntil([&] {
-        return platform.log.contains("AutoDownloadSystem -> Already Downloaded: " + title + " (05)");
+        return platform.log.contains("AutoDownloadSystem -> Already Downloaded: " + title +
+                                     " (05)");
     }));
     delegate.applicationWillTerminate();
     EXPECT_FALSE(platform.log.contains("AutoDownloadSystem -> Update Anime List."));
     EXPECT_FALSE(Files::exists(leftover));
+}
+
+// "connectionsPerDownload" reaches each download, kept within 1 to 16 (a value of another type
+// means the default of 4): a file of 9 MiB taking ranges is split or not.
+TEST_F(AppDelegateTest, DownloadsOpenTheConnectionsTheSettingAllows) {
+    for (const auto& [setting, split] :
+         {std::pair{PlistValue::integer(0), false}, {PlistValue::string("many"), true}}) {
+        test::LoopbackServer server;
+        const std::string body = test::LoopbackServer::pattern(9 << 20);
+        const std::vector<std::pair<std::string, std::string>> etag{{"ETag", "\"e\""},
+                                                                    {"Accept-Ranges", "bytes"}};
+        // The first reply slows after 1 MiB, so that the split comes before its end.
+        server.replies("/big", {{.body = body,
+                                 .delivery = test::LoopbackServer::Delivery::Trickle,
+                                 .headers = etag,
+                                 .part = 1 << 20,
+                                 .trickle = 256 << 10},
+                                {.body = body, .headers = etag, .ranges = true}});
+        platform.defaults.setObject(setting, "connectionsPerDownload");
+        launch();
+        post("downloadRequest",
+             PlistValue::dictionary({{"URL", PlistValue::string(server.url("/big"))}}));
+        ASSERT_TRUE(test::waitUntil([&] {
+            return platform.log.linesStartingWith("FileDownload -> Download Complete").size() ==
+                   (split ? 2u : 1u);
+        }));
+        EXPECT_TRUE(test::readFile(platform.files.downloadsDirectory() / "big") == body);
+        EXPECT_EQ(server.requestCount("/big") >= 4, split) << server.requestCount("/big");
+        quit();
+        std::filesystem::remove(platform.files.downloadsDirectory() / "big");
+    }
 }
 
 // https is refused unless "allowHTTPS" is set: a manual request with the alert, an automatic one

@@ -222,6 +222,40 @@ const Split kSplits[] = {
 INSTANTIATE_TEST_SUITE_P(Splits, UrlTransferSplitTest, ::testing::ValuesIn(kSplits),
                          test::ParamName());
 
+// A file with holes asks only for them, each under If-Range, and is whole at the end; a 200 of
+// another file starts it again.
+TEST_F(UrlTransferTest, ResumesOnlyWhatTheFileLacks) {
+    constexpr std::size_t k100 = 100 * 1024;
+    for (const std::string name : {"same", "changed"}) {
+        const bool changed = name == "changed";
+        std::string partial(4 * k100, 'x');
+        partial.replace(0, k100, kLarge.substr(0, k100));
+        partial.replace(3 * k100, k100, kLarge.substr(3 * k100, k100));
+        test::writeFile(dir.path() / name, partial);
+        server.reply("/" + name, changed ? Reply{.body = kOther,
+                                                 .delivery = Delivery::Chunked,
+                                                 .headers = {{"ETag", "\"v2\""}}}
+                                         : kRanged);
+        events.clear();
+        std::string error;
+        transfer = UrlTransfer::create(
+            server.url("/" + name), *this, {}, error,
+            UrlTransfer::Resume{dir.path() / name, 0, "\"v1\"", {{3 * k100, 4 * k100}, {0, k100}}});
+        ASSERT_NE(transfer, nullptr) << error;
+        while (transfer->runSlice()) {
+        }
+        EXPECT_EQ(events, changed ? "response:-1 resumed:0 data finished"
+                                  : "response:1048576 resumed:204800 data finished");
+        const std::string& stored = changed ? kOther : kLarge;
+        EXPECT_TRUE(test::readFile(dir.path() / name) == stored);
+        EXPECT_EQ(transfer->keptRanges(), (std::vector<ByteRange>{{0, std::ssize(stored)}}));
+        const Strings asked = changed ? Strings{"bytes=102400-307199"}
+                                      : Strings{"bytes=102400-307199", "bytes=409600-1048575"};
+        EXPECT_EQ(server.headers("/" + name, "Range"), asked);
+        EXPECT_EQ(server.headers("/" + name, "If-Range"), Strings(asked.size(), "\"v1\""));
+    }
+}
+
 TEST_F(UrlTransferTest, OnlyHttpUrlsCanBeCreated) {
     std::string error;
     for (const char* url : {"file:///etc/passwd", "not a url", "http://"})
