@@ -24,6 +24,10 @@ constexpr int kMaxRangeBreaks = 8;
 // A connection this much slower than the fastest is taken over once it has run this long.
 constexpr double kSlowShare = 0.25;
 constexpr std::chrono::seconds kTakeOverAfter{2};
+// No piece is split that the fastest connection would fetch in less than twice this time, and a
+// connection's pace counts once it has run for the second time.
+constexpr double kWorthSeconds = 0.5;
+constexpr std::chrono::milliseconds kPaceAfter{100};
 
 std::string errnoText(int error) {
     return std::error_code(error, std::generic_category()).message();
@@ -525,6 +529,20 @@ void UrlTransfer::refused(TransferConnection& c, const std::string& error) {
 bool UrlTransfer::splitAllowed() const {
     return plan_ && strongEtag_ && ranges_ && !encoded_ && !splitEnded_ &&
            plan_->length() > options_.splitAbove;
+}
+
+// The smallest piece worth a request of its own: an eighth of the split length, or what the
+// fastest connection fetches in kWorthSeconds. A fast link is split less finely, and so loses
+// less to the bytes in flight of the requests cut short.
+std::int64_t UrlTransfer::minPiece() const {
+    const Clock::time_point now = Clock::now();
+    double fastest = bestPace_;
+    for (const auto& c : connections_) {
+        if (!c->retired && now - c->started >= kPaceAfter)
+            fastest = std::max(fastest, c->pace(now));
+    }
+    return std::max<std::int64_t>(
+        {options_.splitAbove / 8, 1, static_cast<std::int64_t>(fastest * kWorthSeconds)});
 }
 
 int UrlTransfer::running() const {

@@ -159,7 +159,7 @@ private:
     std::chrono::milliseconds resumePaused(Clock::time_point now);
     bool splitAllowed() const;
     int running() const;
-    std::int64_t minPiece() const { return std::max<std::int64_t>(options_.splitAbove / 8, 1); }
+    std::int64_t minPiece() const;
     void finish();
     void end();
     void fail(const std::string& error);
