@@ -215,10 +215,11 @@ std::int64_t UrlTransfer::store(TransferConnection& c, const char* data, std::si
     const std::int64_t n = std::min(static_cast<std::int64_t>(length), room);
     if (!writeAt(plan_->piece(index).next, data, static_cast<std::size_t>(n))) return -1;
     const std::int64_t fresh = plan_->wrote(index, n);
-    // A request asked beyond its piece (its back half was taken, or it is the first one) stops
+    // A request asked beyond its piece (its back half was taken, or it began the split) stops
     // at the piece's end; one asked for exactly the piece ends by itself.
+    const std::int64_t asked = c.request().end < 0 ? plan_->length() : c.request().end;
     if (plan_->room(index) == 0 &&
-        (n < static_cast<std::int64_t>(length) || c.request().end != plan_->piece(index).end)) {
+        (n < static_cast<std::int64_t>(length) || asked != plan_->piece(index).end)) {
         c.reachedEnd = true;
     }
     return fresh;
@@ -348,7 +349,11 @@ bool UrlTransfer::resumeBody(TransferConnection& c, long status, std::int64_t& l
     if (length >= 0) {
         plan_.emplace(length, kept);
         c.piece = plan_->claim(0);  // the first gap, where the reply begins
-        if (c.piece && range) plan_->shorten(*c.piece, range->last + 1);
+        if (range && (!c.piece || plan_->piece(*c.piece).next != range->first)) {
+            failure_ = "the rest does not match the file";
+            return false;
+        }
+        if (range) plan_->shorten(*c.piece, range->last + 1);
     }
     return true;
 }
