@@ -169,7 +169,7 @@ void UrlTransfer::setConnections(int connections) {
 std::size_t UrlTransfer::connectionBody(TransferConnection& c, const char* data,
                                         std::size_t length) {
     if (cancelled_ || c.retired) return CURL_WRITEFUNC_ERROR;
-    if (options_.speedLimit && options_.speedLimit->delay().count() > 0) {
+    if (options_.speedLimit && !releasing_ && options_.speedLimit->delay().count() > 0) {
         c.paused = true;  // libcurl hands the same bytes again once resumePaused() lets it
         return CURL_WRITEFUNC_PAUSE;
     }
@@ -189,6 +189,7 @@ std::size_t UrlTransfer::connectionBody(TransferConnection& c, const char* data,
 // Whether the request's bytes are to be written.
 bool UrlTransfer::takeReply(TransferConnection& c) {
     c.replied = true;
+    reachedServer_ = true;
     if (!bodyStarted_) return beginBody(c);
     if (c.request().begin < 0) {  // the request for the whole file when it starts again
         if (c.status() == 200) return takeWholeReply(c);
@@ -485,6 +486,7 @@ void UrlTransfer::collectResults() {
 }
 
 void UrlTransfer::requestDone(TransferConnection& c, CURLcode result) {
+    reachedServer_ = reachedServer_ || c.status() != 0;
     if (c.retired) return;
     if (cancelled_) return end();
     if (!failure_.empty()) return fail(failure_);
@@ -658,7 +660,9 @@ std::chrono::milliseconds UrlTransfer::resumePaused(Clock::time_point now) {
     const std::chrono::milliseconds delay = options_.speedLimit->delay();
     if (delay.count() > 0) return delay;
     // Resuming hands the held bytes over at once, through connectionBody; that only marks
-    // connections, so the list stays as it is.
+    // connections, so the list stays as it is. Each takes its held bytes, the first as the last:
+    // none starves while another takes all the limit allows.
+    releasing_ = true;
     for (std::size_t i = 0; i < connections_.size(); ++i) {
         TransferConnection& c = *connections_[i];
         if (!c.paused || c.retired) continue;
@@ -667,6 +671,7 @@ std::chrono::milliseconds UrlTransfer::resumePaused(Clock::time_point now) {
         c.windowBytes = 0;
         curl_easy_pause(c.easy(), CURLPAUSE_CONT);
     }
+    releasing_ = false;
     return std::chrono::milliseconds(0);
 }
 

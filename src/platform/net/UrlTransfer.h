@@ -123,6 +123,8 @@ public:
     const std::string& validator() const { return validator_; }
     // The byte ranges of the file written so far (with those a resume kept), merged and sorted.
     std::vector<ByteRange> keptRanges() const;
+    // Whether the server answered at all (any status), as opposed to not being reached.
+    bool reachedServer() const { return reachedServer_; }
     // The most connections from now on (1 to 16), e.g. once an episode's source leads its race.
     void setConnections(int connections);
 
@@ -177,7 +179,9 @@ private:
     bool bodyStarted_ = false;   // the first reply was taken
     std::string failure_;        // why a callback stopped the transfer
     bool receivedBody_ = false;  // some of the body arrived: a break is worth resuming
-    bool encoded_ = false;       // decoded as it came: a break cannot be resumed
+    bool reachedServer_ = false;
+    bool releasing_ = false;  // the speed limit lets the held bytes of every connection go
+    bool encoded_ = false;    // decoded as it came: a break cannot be resumed
     std::optional<Resume> resume_;
     std::string validator_;
     bool strongEtag_ = false;  // validator_ is a strong ETag
