@@ -75,7 +75,8 @@ void LoopbackServer::answer(const httplib::Request& request, httplib::Response& 
     if (reply->ranges && range.starts_with("bytes=") && reply->status == 200) {
         const std::size_t size = reply->body.size(), from = std::stoul(range.substr(6));
         const std::string to = range.substr(range.find('-') + 1);
-        const std::size_t end = to.empty() ? size : std::min(std::stoul(to) + 1, size);
+        std::size_t end = to.empty() ? size : std::min(std::stoul(to) + 1, size);
+        if (reply->rangeMax > 0) end = std::min(end, from + reply->rangeMax);
         const std::size_t extra = std::min(reply->longer, size - end), last = end + extra - 1;
         reply->status = 206;
         reply->headers.emplace_back("Content-Range",
