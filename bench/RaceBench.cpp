@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "Link.h"
 #include "app/AppDelegate.h"
 #include "platform/headless/HeadlessBackend.h"
 #include "platform/plist/PlistIO.h"
@@ -32,45 +33,7 @@ namespace {
 using namespace kestrova;
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-
-// The home link: every byte any source sends takes its token; a source may also have a cap of
-// its own (a slow mirror).
-class Link {
-public:
-    explicit Link(double bytesPerSecond) : rate_(bytesPerSecond) {}
-
-    // Waits until n bytes may go out.
-    void take(std::size_t n) {
-        std::unique_lock lock(mutex_);
-        for (;;) {
-            const auto now = Clock::now();
-            tokens_ = std::min(
-                kBurst, tokens_ + rate_ * std::chrono::duration<double>(now - refilled_).count());
-            refilled_ = now;
-            if (tokens_ >= static_cast<double>(n)) {
-                tokens_ -= static_cast<double>(n);
-                sent_ += n;
-                return;
-            }
-            const double missing = static_cast<double>(n) - tokens_;
-            lock.unlock();
-            std::this_thread::sleep_for(std::chrono::duration<double>(missing / rate_));
-            lock.lock();
-        }
-    }
-    std::uint64_t sent() {
-        std::lock_guard lock(mutex_);
-        return sent_;
-    }
-
-private:
-    static constexpr double kBurst = 64 * 1024;
-    const double rate_;
-    std::mutex mutex_;
-    double tokens_ = 0;
-    Clock::time_point refilled_ = Clock::now();
-    std::uint64_t sent_ = 0;
-};
+using bench::Link;
 
 // Serves /source/<i> (size bytes each, ranges honoured by httplib) through the link; source i
 // is capped at caps[i] bytes per second when that is above 0.

@@ -10,7 +10,8 @@ cd "$(dirname "$0")/.."
 
 seconds=${KESTROVA_FUZZ_SECONDS:-30}
 build=build/fuzz
-targets=(fuzz_episode_page fuzz_ranking_section fuzz_plist fuzz_handoff fuzz_journal)
+targets=(fuzz_episode_page fuzz_ranking_section fuzz_plist fuzz_handoff fuzz_journal
+         fuzz_content_range)
 
 build_targets() {
     cmake -S . -B "$build" -G Ninja \

@@ -1,6 +1,8 @@
 #include "app/AppDelegate.h"
 
+#include <algorithm>
 #include <chrono>
+#include <limits>
 
 #include "autodownload/AutoDownloadSystem.h"
 #include "download/DownloadJournal.h"
@@ -30,6 +32,16 @@ constexpr std::size_t kMaxConcurrentDownloads = 100;
 constexpr std::chrono::milliseconds kStatusInterval{1000};
 // How often the scan schedule is looked at: a scan due after a wake-up starts within a minute.
 constexpr std::chrono::milliseconds kScheduleInterval{60 * 1000};
+
+constexpr std::int64_t kDefaultConnections = 4;
+constexpr std::int64_t kMaxConnections = 16;
+
+// An integer setting kept within [low, high]; a value of another type reads as the fallback.
+std::int64_t integerSetting(const UserDefaults& defaults, const char* key, std::int64_t fallback,
+                            std::int64_t low, std::int64_t high) {
+    const std::optional<PlistValue> value = defaults.objectForKey(key);
+    return std::clamp(value ? value->asInteger().value_or(fallback) : fallback, low, high);
+}
 
 // A settings notification's object as a boolean: a boolean, or a number (non-zero is true).
 std::optional<bool> boolValue(const PlistValue& object) {
@@ -104,6 +116,8 @@ void AppDelegate::loadSettings(const PlistValue& shippedList, const PlistValue& 
         {defaultsKey::kSaveDebugLog, PlistValue::boolean(false)},
         {defaultsKey::kUseAutoDownloadSystem, PlistValue::boolean(false)},
         {defaultsKey::kAllowHTTPS, PlistValue::boolean(false)},
+        {defaultsKey::kConnectionsPerDownload, PlistValue::integer(kDefaultConnections)},
+        {defaultsKey::kSpeedLimit, PlistValue::integer(0)},
         {defaultsKey::kAutoDownloadList, shippedList},
         {defaultsKey::kDownloadedEpisodeList, shippedEpisodes},
     });
@@ -111,6 +125,11 @@ void AppDelegate::loadSettings(const PlistValue& shippedList, const PlistValue& 
     saveDebugLog_ = defaults.boolForKey(defaultsKey::kSaveDebugLog);
     useAutoDownloadSystem_ = defaults.boolForKey(defaultsKey::kUseAutoDownloadSystem);
     allowHTTPS_ = defaults.boolForKey(defaultsKey::kAllowHTTPS);
+    downloadOptions_.connections = static_cast<int>(integerSetting(
+        defaults, defaultsKey::kConnectionsPerDownload, kDefaultConnections, 1, kMaxConnections));
+    const std::int64_t limit = integerSetting(defaults, defaultsKey::kSpeedLimit, 0, 0,
+                                              std::numeric_limits<std::int64_t>::max());
+    if (limit > 0) downloadOptions_.speedLimit = std::make_shared<SpeedLimit>(limit);
 
     lists_.load(shippedEpisodes, platform_.log);
 }
@@ -142,9 +161,8 @@ void AppDelegate::continueLastRun() {
         const std::string url = row.entry.url;
         if (!row.entry.automatic()) {
             nextDownloadId();
-            addOperation(std::make_shared<FileDownload>(platform_, url, downloadId_,
-                                                        UrlTransfer::Options{},
-                                                        Journaling{journal_.get(), row}));
+            addOperation(std::make_shared<FileDownload>(
+                platform_, url, downloadId_, downloadOptions_, Journaling{journal_.get(), row}));
             continue;
         }
         const std::string episode = row.entry.episode;
@@ -156,9 +174,9 @@ void AppDelegate::continueLastRun() {
         episodeSources_.addResumed(
             episode, url, [this, url, anime = std::move(anime), row = std::move(row)] {
                 if (platform_.shutdown.isCancelled()) return;
-                addOperation(std::make_shared<FileDownload_Auto>(
-                    platform_, url, anime, episodeClaims_, UrlTransfer::Options{},
-                    Journaling{journal_.get(), row}));
+                addOperation(std::make_shared<FileDownload_Auto>(platform_, url, anime,
+                                                                 episodeClaims_, downloadOptions_,
+                                                                 Journaling{journal_.get(), row}));
             });
     }
 }
@@ -265,8 +283,8 @@ void AppDelegate::getDownloadRequest(const PlistValue& object) {
         return;
     }
     if (!automatic) {
-        addOperation(std::make_shared<FileDownload>(
-            platform_, url, downloadId_, UrlTransfer::Options{}, Journaling{journal_.get()}));
+        addOperation(std::make_shared<FileDownload>(platform_, url, downloadId_, downloadOptions_,
+                                                    Journaling{journal_.get()}));
         return;
     }
     const std::string episode = request.stringFor(key::kFile);
@@ -274,9 +292,8 @@ void AppDelegate::getDownloadRequest(const PlistValue& object) {
     if (episodeClaims_->isClaimed(episode) || episodeSources_.isResuming(episode, url)) return;
     episodeSources_.add(episode, [this, url, anime = lists_.completedRequest(std::move(request))] {
         if (platform_.shutdown.isCancelled()) return;
-        addOperation(std::make_shared<FileDownload_Auto>(platform_, url, anime, episodeClaims_,
-                                                         UrlTransfer::Options{},
-                                                         Journaling{journal_.get()}));
+        addOperation(std::make_shared<FileDownload_Auto>(
+            platform_, url, anime, episodeClaims_, downloadOptions_, Journaling{journal_.get()}));
     });
 }
 

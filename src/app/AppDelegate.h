@@ -15,6 +15,7 @@
 #include "platform/Application.h"
 #include "platform/PlatformServices.h"
 #include "platform/RunLoop.h"
+#include "platform/net/UrlTransfer.h"
 #include "platform/plist/PlistValue.h"
 #include "platform/runtime/KeyValueObserver.h"
 
@@ -83,6 +84,8 @@ private:
     bool saveDebugLog_ = false;
     bool useAutoDownloadSystem_ = false;
     bool allowHTTPS_ = false;  // read at launch; https then goes through libcurl's checks
+    // Read at launch: the connections per download and the speed limit all downloads share.
+    UrlTransfer::Options downloadOptions_;
 
     StoredLists lists_;                         // dlst and eplst
     DownloadStatusTable dlstts_;                // the download status table

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <set>
 #include <system_error>
@@ -17,15 +18,27 @@ namespace {
 
 constexpr std::chrono::seconds kProgressInterval{1};
 
-// Why the row's partial file cannot be continued, or nothing when it can; size is its size.
-const char* fileProblem(const fs::path& path, const JournalEntry& entry, std::int64_t& size) {
+// Why the row's partial file cannot be continued, or nothing when it can; kept is what of it
+// counts: its size, or the journaled ranges within that size (bytes past the end of a file were
+// never written, whatever the journal says).
+const char* fileProblem(const fs::path& path, JournalEntry& entry, std::int64_t& kept) {
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0) return "the partial file is gone";
     if (!S_ISREG(st.st_mode)) return "not a regular file";
     if (static_cast<std::uint64_t>(st.st_ino) != entry.inode) return "another file is in its place";
-    size = static_cast<std::int64_t>(st.st_size);
+    const auto size = static_cast<std::int64_t>(st.st_size);
     if (entry.length >= 0 && size > entry.length) return "larger than its announced length";
-    if (entry.length >= 0 && size == entry.length) return "already complete";
+    kept = size;
+    if (!entry.ranges.empty()) {
+        kept = 0;
+        std::erase_if(entry.ranges, [&](ByteRange& r) {
+            r.end = std::min(r.end, size);
+            kept += std::max<std::int64_t>(r.end - r.begin, 0);
+            return r.end <= r.begin;
+        });
+        if (entry.ranges.empty()) return "no part of it was written";
+    }
+    if (entry.length >= 0 && kept == entry.length) return "already complete";
     return nullptr;
 }
 
@@ -88,13 +101,16 @@ DownloadJournal::Handle DownloadJournal::add(JournalEntry entry) {
     return handle;
 }
 
-void DownloadJournal::update(Handle handle, std::int64_t kept, const std::string& validator) {
+void DownloadJournal::update(Handle handle, std::int64_t kept, const std::string& validator,
+                             const std::vector<ByteRange>& ranges) {
     std::lock_guard lock(mutex_);
     const auto row = rows_.find(handle);
     if (row == rows_.end()) return;
-    if (row->second.kept == kept && row->second.validator == validator) return;
-    row->second.kept = kept;
-    row->second.validator = validator;
+    JournalEntry& entry = row->second;
+    if (entry.kept == kept && entry.validator == validator && entry.ranges == ranges) return;
+    entry.kept = kept;
+    entry.validator = validator;
+    entry.ranges = ranges;
     if (Clock::now() - lastWrite_ >= kProgressInterval) writeLocked(false);
 }
 

@@ -30,7 +30,7 @@ public:
         Handle handle = 0;  // its row, already in this run's journal
         JournalEntry entry;
         std::filesystem::path path;  // the partial file
-        std::int64_t size = 0;       // its real size: the bytes kept
+        std::int64_t size = 0;       // the bytes kept: its real size, or the ranges' within it
     };
 
     DownloadJournal(std::filesystem::path path, SystemLog& log);
@@ -44,7 +44,8 @@ public:
                                      const std::filesystem::path& application);
 
     Handle add(JournalEntry entry);
-    void update(Handle handle, std::int64_t kept, const std::string& validator);
+    void update(Handle handle, std::int64_t kept, const std::string& validator,
+                const std::vector<ByteRange>& ranges);
     void remove(Handle handle);
     // Writes the rows now and waits for the disk (at quit); whether that worked.
     bool flush();

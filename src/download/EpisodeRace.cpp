@@ -28,7 +28,7 @@ EpisodeRace::Turn EpisodeRace::report(const void* source, std::int64_t bytes,
         promoteBest(source, now);
         if (leader_ != before) return Turn::Wait;
     }
-    return Turn::Run;
+    return Turn::Lead;
 }
 
 bool EpisodeRace::probeOver(Clock::time_point now) const {

@@ -18,7 +18,8 @@ namespace kestrova {
 class EpisodeRace {
 public:
     using Clock = std::chrono::steady_clock;
-    enum class Turn { Run, Wait };
+    // Run: the probe goes on; Lead: the probe is over and this source leads; Wait.
+    enum class Turn { Run, Lead, Wait };
 
     struct Timing {
         // The probe ends when every source has this much or probeLongest has passed, and not
@@ -38,7 +39,7 @@ public:
 
     // A source whose response promises a usable file takes part.
     void join(const void* source, Clock::time_point now);
-    // Its bytes so far: whether it runs on or has to wait.
+    // Its bytes so far: whether it runs on, leads or has to wait.
     Turn report(const void* source, std::int64_t bytes, Clock::time_point now);
     // A waiting source blocks here until it may run again (true: resume its file) or its
     // operation was cancelled (false; wake() tells of it).

@@ -103,6 +103,7 @@ FileDownload::Next FileDownload::runTransfer(std::optional<UrlTransfer::Resume> 
     {
         std::lock_guard lock(lock_);
         transfer_ = nullptr;
+        kept_ = transfer->keptRanges();
         // The transfer may have created its file just before a cancel that then kept the
         // "destination created" event from us; that file is removed here.
         if (phase_ == Phase::Cancelled && filePath_.empty() && !transfer->createdPath().empty()) {
@@ -119,7 +120,8 @@ FileDownload::Next FileDownload::runTransfer(std::optional<UrlTransfer::Resume> 
 
 // With the lock held: the rest of the file to ask for.
 UrlTransfer::Resume FileDownload::resumePoint() const {
-    return UrlTransfer::Resume{filePath_, Files::fileSize(filePath_).value_or(0), validator_};
+    return UrlTransfer::Resume{filePath_, Files::fileSize(filePath_).value_or(0), validator_,
+                               kept_};
 }
 
 // With the lock held: the download of the last run goes on where its file ends.
@@ -136,7 +138,8 @@ UrlTransfer::Resume FileDownload::continueLastRun() {
     platform_.log.log("FileDownload -> Resumed After Restart: " + TextUtil::forLog(fileName_) +
                       " (" + std::to_string(row.size / 1024 / 1024) + " MB kept)");
     willContinueLastRun();
-    return UrlTransfer::Resume{row.path, row.size, validator_};
+    journalRanges_ = row.entry.ranges;
+    return UrlTransfer::Resume{row.path, row.size, validator_, row.entry.ranges};
 }
 
 // The menu shows it as running again, with the part kept.
@@ -174,15 +177,27 @@ void FileDownload::removePartialFile() {
 void FileDownload::endJournalRow() {
     if (journalRow_ == 0) return;
     if (keepsFileForNextRun()) {
-        journal_->update(journalRow_, receivedBytes_, validator_);
+        journal_->update(journalRow_, receivedBytes_, validator_, journalRanges_);
     } else {
         journal_->remove(journalRow_);
     }
 }
 
+// With the lock held, after each chunk. A file of known length may be written in pieces over
+// several connections: where its bytes are is kept, not only how many, so that no hole is ever
+// taken for fetched bytes. Without a length it is written from the start on one connection.
+void FileDownload::noteInJournal() {
+    if (expectedFileSize_ >= 0) journalRanges_ = transfer_->keptRanges();
+    journal_->update(journalRow_, receivedBytes_, validator_, journalRanges_);
+}
+
 void FileDownload::holdFromHandler() {
     pending_ = Next::Hold;
     if (transfer_ != nullptr) transfer_->cancel();
+}
+
+void FileDownload::setConnectionsFromHandler(int connections) {
+    if (transfer_ != nullptr) transfer_->setConnections(connections);
 }
 
 void FileDownload::cancel() {
@@ -254,7 +269,7 @@ void FileDownload::transferDidReceiveData(std::int64_t length) {
         receivedBytes_ += length;
         didReceiveDataOfLength(length);
         postProgress(false);
-        if (journalRow_ != 0) journal_->update(journalRow_, receivedBytes_, validator_);
+        if (journalRow_ != 0) noteInJournal();
     });
 }
 
@@ -291,7 +306,10 @@ void FileDownload::transferDidBreak(const std::string& error) {
 void FileDownload::transferDidResume(std::int64_t keptBytes) {
     handleEvent([&] {
         // Started again (the server's file changed): later requests for the rest name the new one.
-        if (keptBytes == 0) validator_ = transfer_->validator();
+        if (keptBytes == 0) {
+            validator_ = transfer_->validator();
+            journalRanges_.clear();
+        }
         didResume(keptBytes);
     });
 }

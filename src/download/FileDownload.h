@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "download/DownloadJournal.h"
 #include "platform/PlatformServices.h"
@@ -82,6 +83,8 @@ protected:
     // For a handler: the transfer stops, the file is kept, and start() asks awaitTurn() whether
     // to resume it (the lock is held already).
     void holdFromHandler();
+    // For a handler: the most connections its transfer may open from now on.
+    void setConnectionsFromHandler(int connections);
     // A held download waits here, without the lock, until it may resume (true) or has to end
     // (false); one that cannot be held ends.
     virtual bool awaitTurn() { return false; }
@@ -131,6 +134,7 @@ private:
     UrlTransfer::Resume continueLastRun();
     bool keepsFileForNextRun() const;
     void endJournalRow();
+    void noteInJournal();
 
     template <typename Handler>
     void handleEvent(Handler&& handler);
@@ -145,12 +149,14 @@ private:
     Phase phase_ = Phase::Waiting;
     // The running transfer, set only while start() runs it.
     UrlTransfer* transfer_ = nullptr;
-    Next pending_ = Next::Stop;  // set by a handler that broke or held the transfer
-    int resumes_ = 0;            // after broken transfers
-    std::string validator_;      // of the response that began the file
+    Next pending_ = Next::Stop;    // set by a handler that broke or held the transfer
+    int resumes_ = 0;              // after broken transfers
+    std::string validator_;        // of the response that began the file
+    std::vector<ByteRange> kept_;  // of the file, as the last transfer left it
     DownloadJournal* journal_ = nullptr;
     std::optional<DownloadJournal::Resumable> resumed_;  // until start() takes it up
     DownloadJournal::Handle journalRow_ = 0;             // 0: none (yet)
+    std::vector<ByteRange> journalRanges_;               // of the file, as last journaled
     bool fromLastRun_ = false;                           // resumed at launch
     bool reached_ = false;  // the server answered the transfer that failed
     // Title and text of the banner, set by the finished or failed handler, and the file it is

@@ -23,6 +23,15 @@ constexpr int kMaxNumberedNames = 9999;
 // The longest " (n)" a taken name is given: " (9999)".
 constexpr std::size_t kNumberedSuffixBytes = 7;
 
+// The connections of one episode at any moment: its sources race over one each, and once the
+// probe is over the waiting ones hold none while the leader may split into this many.
+constexpr int kEpisodeConnections = 3;
+
+UrlTransfer::Options oneConnection(UrlTransfer::Options options) {
+    options.connections = 1;
+    return options;
+}
+
 // A byte count in whole MiB, cut toward zero: -1 (no length) is 0.
 std::int64_t mebibytes(std::int64_t bytes) { return bytes / 1024 / 1024; }
 
@@ -77,12 +86,13 @@ std::string fileStemFor(const std::string& episodeName) {
 FileDownload_Auto::FileDownload_Auto(const PlatformServices& platform, std::string urlText,
                                      PlistValue anime, std::shared_ptr<EpisodeClaims> claims,
                                      UrlTransfer::Options options, Journaling journaling)
-    : FileDownload(platform, std::move(urlText), options, std::move(journaling)),
+    : FileDownload(platform, std::move(urlText), oneConnection(options), std::move(journaling)),
       anime_(std::move(anime)),
       episodeName_(anime_.stringFor(key::kFile)),
       fileStem_(fileStemFor(episodeName_)),
       claims_(claims ? std::move(claims) : std::make_shared<EpisodeClaims>()),
-      race_(claims_->raceFor(episodeName_)) {
+      race_(claims_->raceFor(episodeName_)),
+      leaderConnections_(std::clamp(options.connections, 1, kEpisodeConnections)) {
     // The name the source is logged under until its file is made (and numbered, when taken).
     fileName_ = fileStem_ + kLoadingExtension;
     const std::int64_t time = timeValue(anime_);
@@ -160,9 +170,12 @@ JournalEntry FileDownload_Auto::journalEntry() const {
     return entry;
 }
 
-// Running sources tell the race how far they are; one told to wait stops and keeps its file.
+// Running sources tell the race how far they are; one told to wait stops and keeps its file,
+// the leader may open more connections.
 void FileDownload_Auto::didReceiveDataOfLength(std::int64_t /*length*/) {
-    if (race_->report(this, receivedBytes_, EpisodeRace::Clock::now()) == EpisodeRace::Turn::Wait) {
+    const EpisodeRace::Turn turn = race_->report(this, receivedBytes_, EpisodeRace::Clock::now());
+    if (turn == EpisodeRace::Turn::Lead) setConnectionsFromHandler(leaderConnections_);
+    if (turn == EpisodeRace::Turn::Wait) {
         platform_.log.log("AutoDownloadSystem -> Waiting: " + TextUtil::forLog(fileName_) +
                           " (a faster source leads)");
         holdFromHandler();

@@ -16,6 +16,11 @@ namespace kestrova {
 // ("time" × 5 MiB, 150 MiB when "time" is not above 0) claims the episode, posts
 // "autoDownloadComplete" with the episode name (which cancels the other sources and records
 // the episode) and becomes "<episode>.mp4" (or "<episode> (1).mp4" when that name is taken).
+// Each source fetches over one connection until it leads the race; the leader may then split
+// its file over up to three (never more than the connections setting). The waiting sources
+// hold no connection, so an episode keeps to three connections at a time (as at most three of
+// its sources run at once), but for the moment a source starting after the probe needs to
+// learn that it has to wait.
 // A source whose announced length is below the threshold, or would leave less than 64 MiB
 // free on the disk, ends as cancelled before its file is made. Reports no status and shows no
 // banner; failures and the lack of space are logged.
@@ -65,8 +70,9 @@ private:
     std::int64_t fileSizeHD_ = 150;
     std::shared_ptr<EpisodeClaims> claims_;
     std::shared_ptr<EpisodeRace> race_;  // of this episode's sources
-    bool won_ = false;     // set under the lock by the finished handler, read after it
-    bool joined_ = false;  // the race knows this source
+    bool won_ = false;       // set under the lock by the finished handler, read after it
+    bool joined_ = false;    // the race knows this source
+    int leaderConnections_;  // once it leads
 };
 
 }  // namespace kestrova

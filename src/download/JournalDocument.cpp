@@ -16,6 +16,8 @@ constexpr std::size_t kMaxValidatorBytes = 1024;
 constexpr std::size_t kMaxTitleBytes = 4096;
 constexpr std::int64_t kMaxLength = std::numeric_limits<std::int64_t>::max() / 4;
 constexpr std::string_view kLoadingExtension = ".download";
+// A file fetched over 16 connections at most has few holes; the ranges are merged.
+constexpr std::size_t kMaxRanges = 64;
 
 bool plainName(std::string_view name) {
     return !name.empty() && name.size() <= kMaxNameBytes && name != "." && name != ".." &&
@@ -30,6 +32,26 @@ bool headerSafe(std::string_view text) {
 
 bool textOk(std::string_view text) {
     return text.size() <= kMaxTitleBytes && text.find('\0') == std::string_view::npos;
+}
+
+// The "ranges" of a row ([begin, end] pairs, sorted, apart, within the length), or the reason they
+// are refused.
+std::optional<std::string> readRanges(const PlistValue* value, JournalEntry& entry) {
+    if (value == nullptr) return std::nullopt;
+    const PlistValue::Array* items = value->asArray();
+    if (items == nullptr || items->size() > kMaxRanges || entry.length < 0) return "bad ranges";
+    std::int64_t previousEnd = -1;
+    for (const PlistValue& item : *items) {
+        const PlistValue::Array* pair = item.asArray();
+        if (pair == nullptr || pair->size() != 2) return "bad ranges";
+        const auto begin = (*pair)[0].asInteger(), end = (*pair)[1].asInteger();
+        if (!begin || !end || *begin <= previousEnd || *end <= *begin || *end > entry.length) {
+            return "bad ranges";
+        }
+        entry.ranges.push_back({*begin, *end});
+        previousEnd = *end;
+    }
+    return std::nullopt;
 }
 
 // The row's fields, or the reason it is refused.
@@ -74,7 +96,7 @@ std::optional<std::string> readEntry(const PlistValue& row, JournalEntry& entry)
     if (entry.automatic() && !entry.file.ends_with(kLoadingExtension)) {
         return "an automatic download's file that is not a .download file";
     }
-    return std::nullopt;
+    return readRanges(row.find("ranges"), entry);
 }
 
 }  // namespace
@@ -121,6 +143,14 @@ std::optional<std::string> JournalDocument::serialize(const std::vector<JournalE
             {"validator", PlistValue::string(entry.validator)},
             {"inode", PlistValue::integer(static_cast<std::int64_t>(entry.inode))},
         };
+        if (!entry.ranges.empty()) {
+            PlistValue::Array ranges;
+            for (const ByteRange& r : entry.ranges) {
+                ranges.push_back(PlistValue::array(
+                    {PlistValue::integer(r.begin), PlistValue::integer(r.end)}));
+            }
+            row.emplace("ranges", PlistValue::array(std::move(ranges)));
+        }
         if (entry.automatic()) {
             row.emplace("title", PlistValue::string(entry.title));
             row.emplace("episode", PlistValue::string(entry.episode));

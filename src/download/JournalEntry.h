@@ -2,6 +2,9 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "platform/net/ByteRange.h"
 
 namespace kestrova {
 
@@ -14,6 +17,9 @@ struct JournalEntry {
     std::string file;          // the partial file's name in its folder
     std::int64_t length = -1;  // the announced length, -1 when none was announced
     std::int64_t kept = 0;     // bytes of the file already written when the row was written
+    // Where those bytes are when the file has holes (fetched over several connections); empty
+    // when they are the file's first bytes.
+    std::vector<ByteRange> ranges{};
     std::string validator;     // of the first response: strong ETag or Last-Modified, or ""
     std::uint64_t inode = 0;   // of the partial file: a file put in its place is not continued
     // An automatic download's title and episode name ("<title> (NN)"); both empty for a manual

@@ -77,6 +77,10 @@ inline constexpr const char* kSaveDebugLog = "saveDebugLog";
 inline constexpr const char* kUseAutoDownloadSystem = "useAutoDownloadSystem";
 // Not in the menu: set in the settings file by people who want https downloads.
 inline constexpr const char* kAllowHTTPS = "allowHTTPS";
+// Not in the menu either: how many connections one download may open (1 to 16, 1: never split),
+// and the speed limit of all downloads together in bytes per second (0: none).
+inline constexpr const char* kConnectionsPerDownload = "connectionsPerDownload";
+inline constexpr const char* kSpeedLimit = "speedLimit";
 inline constexpr const char* kAutoDownloadList = "autoDownloadList";
 inline constexpr const char* kDownloadedEpisodeList = "downloadedEpisodeList";
 

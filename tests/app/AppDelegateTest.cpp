@@ -13,6 +13,7 @@
 #include "download/DownloadJournal.h"
 #include "download/TestFiles.h"
 #include "platform/system/Files.h"
+#include "support/LoopbackServer.h"
 #include "support/TestPlatform.h"
 #include "support/Wait.h"
 
@@ -235,6 +236,37 @@ TEST(AppDelegateLaunch, RemovesLeftoversAndScansWithTheStoredLists) {
     EXPECT_FALSE(Files::exists(recorded));
     EXPECT_TRUE(platform.log.contains("DownloadJournal -> Dropped: " + source +
                                       " (the episode is recorded)"));
+}
+
+// "connectionsPerDownload" reaches each download, kept within 1 to 16 (a value of another type
+// means the default of 4): a file of 9 MiB taking ranges is split or not.
+TEST_F(AppDelegateTest, DownloadsOpenTheConnectionsTheSettingAllows) {
+    for (const auto& [setting, split] :
+         {std::pair{PlistValue::integer(0), false}, {PlistValue::string("many"), true}}) {
+        test::LoopbackServer server;
+        const std::string body = test::LoopbackServer::pattern(9 << 20);
+        const std::vector<std::pair<std::string, std::string>> etag{{"ETag", "\"e\""},
+                                                                    {"Accept-Ranges", "bytes"}};
+        // The first reply slows after 1 MiB, so that the split comes before its end.
+        server.replies("/big", {{.body = body,
+                                 .delivery = test::LoopbackServer::Delivery::Trickle,
+                                 .headers = etag,
+                                 .part = 1 << 20,
+                                 .trickle = 256 << 10},
+                                {.body = body, .headers = etag, .ranges = true}});
+        platform.defaults.setObject(setting, "connectionsPerDownload");
+        launch();
+        post("downloadRequest",
+             PlistValue::dictionary({{"URL", PlistValue::string(server.url("/big"))}}));
+        ASSERT_TRUE(test::waitUntil([&] {
+            return platform.log.linesStartingWith("FileDownload -> Download Complete").size() ==
+                   (split ? 2u : 1u);
+        }));
+        EXPECT_TRUE(test::readFile(platform.files.downloadsDirectory() / "big") == body);
+        EXPECT_EQ(server.requestCount("/big") >= 4, split) << server.requestCount("/big");
+        quit();
+        std::filesystem::remove(platform.files.downloadsDirectory() / "big");
+    }
 }
 
 // https is refused unless "allowHTTPS" is set: a manual request with the alert, an automatic one

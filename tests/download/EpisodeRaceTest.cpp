@@ -27,11 +27,11 @@ TEST_F(EpisodeRaceTest, TheFasterLeadsAfterTheProbe) {
     race.join(&slow, at(0));
     EXPECT_EQ(race.report(&fast, 1 << 20, at(100)), Turn::Run);    // too early
     EXPECT_EQ(race.report(&slow, 100 << 10, at(400)), Turn::Run);  // not everyone has enough
-    EXPECT_EQ(race.report(&fast, 2 << 20, at(1500)), Turn::Run);   // the longest probe: decided
+    EXPECT_EQ(race.report(&fast, 2 << 20, at(1500)), Turn::Lead);  // the longest probe: decided
     EXPECT_EQ(race.report(&slow, 200 << 10, at(1600)), Turn::Wait);
     race.join(&late, at(1700));
     EXPECT_EQ(race.report(&late, 1 << 20, at(1800)), Turn::Wait);
-    EXPECT_EQ(race.report(&fast, 3 << 20, at(1900)), Turn::Run);
+    EXPECT_EQ(race.report(&fast, 3 << 20, at(1900)), Turn::Lead);
 }
 
 // A leader whose pace over five seconds falls below a quarter of its probe pace waits, and the
@@ -42,7 +42,7 @@ TEST_F(EpisodeRaceTest, ALeaderThatSlowsDownIsReplaced) {
     race.report(&fast, 2 << 20, at(1000));
     ASSERT_EQ(race.report(&slow, 1 << 20, at(1000)), Turn::Wait);
     // 2 MiB/s in the probe; then 4 MiB in 5 s keeps the lead, 1 MiB in the next 5 s does not.
-    EXPECT_EQ(race.report(&fast, 6 << 20, at(6000)), Turn::Run);
+    EXPECT_EQ(race.report(&fast, 6 << 20, at(6000)), Turn::Lead);
     EXPECT_EQ(race.report(&fast, 7 << 20, at(11000)), Turn::Wait);
     EXPECT_TRUE(race.waitForTurn(&slow, [] { return false; }));
 }

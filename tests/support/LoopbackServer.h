@@ -30,11 +30,15 @@ public:
         std::string gate{};
         std::optional<std::size_t> part{};  // what a short delivery sends at once (default half)
         std::size_t trickle = 0;            // then sent every 20 ms
-        // "Range: bytes=N-" is answered 206, chunked, with the body from N, which Content-Range
-        // states `misstated` bytes later. Without it a chunked reply sends the whole body; other
-        // replies are left to the server library's own range handling.
+        // "Range: bytes=N-" or "bytes=N-M" is answered 206, chunked, with the body from N (to M,
+        // then `longer` bytes of filler as far as the body's length goes), which Content-Range
+        // states `misstated` bytes later; `rangeMax` (when set) caps what one reply sends, as
+        // some servers do. Without it a chunked reply sends the whole body (a 200 to a range);
+        // other replies are left to the server library's own range handling.
         bool ranges = false;
         std::size_t misstated = 0;
+        std::size_t longer = 0;
+        std::size_t rangeMax = 0;
     };
 
     explicit LoopbackServer(int port = 0);  // 0: any free port

@@ -17,6 +17,8 @@ namespace {
 using namespace std::literals;
 using Delivery = test::LoopbackServer::Delivery;
 using Reply = test::LoopbackServer::Reply;
+using Strings = std::vector<std::string>;
+constexpr std::size_t kMiB = 1024 * 1024;
 
 // The delegate writes the events down as words (paths relative to its folder, "data" once for a
 // run of chunks).
@@ -35,6 +37,10 @@ protected:
     void transferDidReceiveData(std::int64_t length) override { received += length, add("data"); }
     void transferDidFinish() override { add("finished"); }
     void transferDidFail(const std::string& reason) override { add("failed:" + reason); }
+    void transferDidResume(std::int64_t kept) override {
+        received = kept;
+        add("resumed:" + std::to_string(kept));
+    }
     void add(std::string event) {
         if (cancelled) event = "after-cancel:" + event;
         if (event == "data" && events.ends_with("data")) return;
@@ -124,6 +130,143 @@ const Case kCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Cases, UrlTransferCaseTest, ::testing::ValuesIn(kCases),
                          test::ParamName());
+
+// A file of 1 MiB split above 64 KiB (pieces of 8 KiB at least) over four connections; its ranges
+// break, answer 200, change their ETag or overreach, and the file comes out whole and of one
+// version every time.
+const std::string kLarge = test::LoopbackServer::pattern(kMiB);
+const std::string kOther = test::LoopbackServer::pattern(kMiB + 1).substr(1);
+const std::vector<std::pair<std::string, std::string>> kV1{{"ETag", "\"v1\""},
+                                                           {"Accept-Ranges", "bytes"}};
+const Reply kRanged{.body = kLarge, .headers = kV1, .ranges = true};
+// The first reply trickles after its first 64 KiB, so that the split comes before its end.
+const Reply kFirst{.body = kLarge,
+                   .delivery = Delivery::Trickle,
+                   .headers = kV1,
+                   .part = 64 * 1024,
+                   .trickle = 32 * 1024};
+const std::string kWhole = "response:1048576 decide:f created:f data finished";
+
+struct Split {
+    const char* name;
+    std::vector<Reply> replies;  // in turn
+    std::string events = kWhole;
+    std::string stored = kLarge;
+    std::optional<bool> restarted = false;  // the file was asked for whole once more
+    int connections = 4;                    // eight are cancelled while all of them run
+};
+
+class UrlTransferSplitTest : public UrlTransferTest, public ::testing::WithParamInterface<Split> {};
+
+// "bytes=a-b" as {a, b}.
+std::pair<std::int64_t, std::int64_t> asked(const std::string& range) {
+    return {std::stoll(range.substr(6)), std::stoll(range.substr(range.find('-') + 1))};
+}
+
+TEST_P(UrlTransferSplitTest, KeepsTheFileWholeAndOfOneVersion) {
+    const Split& row = GetParam();
+    server.replies("/f", row.replies);
+    const bool cancels = row.connections == 8;
+    std::thread canceller([&] {
+        if (cancels &&
+            test::waitUntil([&] { return received > 0 && server.requestCount("/f") >= 8; })) {
+            transfer->cancel();
+            cancelled = true;
+        }
+    });
+    std::string error;
+    transfer = UrlTransfer::create(
+        server.url("/f"), *this, {.connections = row.connections, .splitAbove = 64 * 1024}, error);
+    ASSERT_NE(transfer, nullptr) << error;
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (transfer->runSlice() && std::chrono::steady_clock::now() < deadline) {
+    }
+    canceller.join();
+    EXPECT_EQ(events, row.events);
+    const std::string file = test::readFile(dir.path() / "f");
+    EXPECT_TRUE(cancels || file == row.stored);
+    std::int64_t kept = 0;
+    for (const ByteRange& r : transfer->keptRanges()) {
+        kept += r.end - r.begin;
+        EXPECT_TRUE(file.substr(r.begin, r.end - r.begin) ==
+                    row.stored.substr(r.begin, r.end - r.begin));
+    }
+    EXPECT_EQ(kept, received.load()) << "each byte counted once";
+    const Strings ranges = server.headers("/f", "Range"),
+                  ifRanges = server.headers("/f", "If-Range");
+    const auto wholes = std::count(ranges.begin(), ranges.end(), "");
+    EXPECT_GE(std::ssize(ranges) - wholes, row.connections - 1);
+    EXPECT_TRUE(!row.restarted || wholes == (*row.restarted ? 2 : 1)) << wholes;
+    for (std::size_t i = 0; i < ranges.size(); ++i)
+        EXPECT_EQ(ifRanges[i], ranges[i].empty() ? "" : "\"v1\"") << ranges[i];
+    // A range that broke is asked again from where it broke, not from its beginning.
+    if (row.replies.size() == 3 && row.replies[1].delivery == Delivery::ShortBody) {
+        const auto [first, last] = asked(ranges.at(1));
+        EXPECT_TRUE(std::any_of(ranges.begin() + 2, ranges.end(), [&](auto& r) {
+            return !r.empty() && asked(r).first > first && asked(r).first <= last;
+        }));
+    }
+}
+
+// clang-format off
+const Split kSplits[] = {
+    {"ByteIdentical", {kFirst, kRanged}},
+    {"BrokenRangeResumed", {kFirst, {.body = kLarge, .delivery = Delivery::ShortBody, .headers = kV1, .part = 32 * 1024, .ranges = true}, kRanged}},
+    {"ChangedFileStartsAgainOverOne", {kFirst, kRanged, {.body = kOther, .headers = {{"ETag", "\"v2\""}}, .ranges = true}}, "response:1048576 decide:f created:f data response:1048576 resumed:0 data finished", kOther, true},
+    {"WholeReplyToARangeGoesOnAlone", {kFirst, {.body = kLarge, .delivery = Delivery::Chunked, .headers = kV1}}},
+    // The request running to the end goes on alone, or when it is done the file is asked again.
+    {"LongerRangeReplyRefused", {kFirst, {.body = kLarge, .headers = kV1, .ranges = true, .longer = 100}}, kWhole, kLarge, std::nullopt},
+    {"CancelledWhileEightRun", {{.body = kLarge, .delivery = Delivery::Trickle, .headers = kV1, .part = 0, .trickle = 1024, .ranges = true}}, "response:1048576 decide:f created:f data", kLarge, false, 8}};
+// clang-format on
+
+INSTANTIATE_TEST_SUITE_P(Splits, UrlTransferSplitTest, ::testing::ValuesIn(kSplits),
+                         test::ParamName());
+
+// A file with holes asks only for them, each under If-Range, and is whole at the end, also from
+// a server whose replies stop short of the asked end (once reported finished with the file
+// short); a 200 of another file starts it again.
+TEST_F(UrlTransferTest, ResumesOnlyWhatTheFileLacks) {
+    constexpr std::int64_t k100 = 100 * 1024;
+    Reply capped = kRanged;
+    capped.rangeMax = 4 * k100;
+    const std::vector<ByteRange> holes{{3 * k100, 4 * k100}, {0, k100}};
+    const std::tuple<std::string, std::vector<ByteRange>, Reply, std::string, Strings> rows[] = {
+        {"holes",
+         holes,
+         kRanged,
+         "response:1048576 resumed:204800 data finished",
+         {"bytes=102400-307199", "bytes=409600-1048575"}},
+        {"short",
+         {{0, k100}},
+         capped,
+         "response:1048576 resumed:102400 data finished",
+         {"bytes=102400-", "bytes=512000-1048575", "bytes=921600-1048575"}},
+        {"changed",
+         holes,
+         {.body = kOther, .delivery = Delivery::Chunked, .headers = {{"ETag", "\"v2\""}}},
+         "response:-1 resumed:0 data finished",
+         {"bytes=102400-307199"}}};
+    for (const auto& [name, kept, reply, expected, asked] : rows) {
+        std::string partial(4 * k100, 'x');
+        for (const ByteRange& r : kept)
+            partial.replace(r.begin, r.end - r.begin, kLarge.substr(r.begin, r.end - r.begin));
+        test::writeFile(dir.path() / name, partial);
+        server.reply("/" + name, reply);
+        events.clear();
+        std::string error;
+        transfer = UrlTransfer::create(server.url("/" + name), *this, {}, error,
+                                       UrlTransfer::Resume{dir.path() / name, 0, "\"v1\"", kept});
+        ASSERT_NE(transfer, nullptr) << error;
+        while (transfer->runSlice()) {
+        }
+        EXPECT_EQ(events, expected);
+        const std::string& stored = name == "changed" ? kOther : kLarge;
+        EXPECT_TRUE(test::readFile(dir.path() / name) == stored) << name;
+        EXPECT_EQ(transfer->keptRanges(), (std::vector<ByteRange>{{0, std::ssize(stored)}}));
+        EXPECT_EQ(server.headers("/" + name, "Range"), asked);
+        EXPECT_EQ(server.headers("/" + name, "If-Range"), Strings(asked.size(), "\"v1\""));
+    }
+}
 
 TEST_F(UrlTransferTest, OnlyHttpUrlsCanBeCreated) {
     std::string error;
