@@ -45,7 +45,28 @@ const char* fileProblem(const fs::path& path, JournalEntry& entry, std::int64_t&
 }  // namespace
 
 DownloadJournal::DownloadJournal(fs::path path, SystemLog& log)
-    : path_(std::move(path)), log_(log) {}
+    : path_(std::move(path)), log_(log), writer_([this] { writeProgress(); }) {}
+
+DownloadJournal::~DownloadJournal() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    writer_.join();
+}
+
+// The writer thread: progress reaches the file a second after the last write at the latest.
+void DownloadJournal::writeProgress() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        wake_.wait(lock, [&] { return stopping_ || dirty_; });
+        if (wake_.wait_until(lock, lastWrite_ + kProgressInterval, [&] { return stopping_; })) {
+            return;
+        }
+        if (dirty_) writeLocked(false);
+    }
+}
 
 std::vector<DownloadJournal::Resumable> DownloadJournal::resumable(const fs::path& downloads,
                                                                    const fs::path& application) {
@@ -111,7 +132,8 @@ void DownloadJournal::update(Handle handle, std::int64_t kept, const std::string
     entry.kept = kept;
     entry.validator = validator;
     entry.ranges = ranges;
-    if (Clock::now() - lastWrite_ >= kProgressInterval) writeLocked(false);
+    if (!dirty_) wake_.notify_one();
+    dirty_ = true;
 }
 
 void DownloadJournal::remove(Handle handle) {
@@ -138,6 +160,7 @@ bool DownloadJournal::writeLocked(bool durable) {
                  std::error_code(errno, std::generic_category()).message() + ")");
     }
     failing_ = !written;
+    dirty_ = !written;
     return written;
 }
 

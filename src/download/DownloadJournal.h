@@ -1,10 +1,12 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "download/JournalEntry.h"
@@ -17,10 +19,11 @@ class SystemLog;
 // every running download that has a partial file keeps a row here, so that a quit, a crash or a
 // power cut does not throw its bytes away: the next launch asks only for the rest.
 //
-// The file is replaced atomically when a row comes or goes, at most once a second while rows
-// only progress (a killed run loses at most that second, and the partial file's real size is
-// what counts at launch anyway), and durably at flush(). A write that fails (a full disk) is
-// logged once until one succeeds again; the rows stay in memory. Safe from any thread.
+// The file is replaced atomically when a row comes or goes, and durably at flush(); progress is
+// written by a thread of its own about a second after it was made, at most once a second, so a
+// killed run loses at most that second and no download waits for the disk. A write that fails
+// (a full disk) is logged once until one succeeds again; the rows stay in memory and are tried
+// again a second later. Safe from any thread.
 class DownloadJournal {
 public:
     using Handle = std::uint64_t;
@@ -34,6 +37,9 @@ public:
     };
 
     DownloadJournal(std::filesystem::path path, SystemLog& log);
+    ~DownloadJournal();
+    DownloadJournal(const DownloadJournal&) = delete;
+    DownloadJournal& operator=(const DownloadJournal&) = delete;
 
     // At launch, before any row is added: the last run's rows that can go on, each partial file
     // in its folder (manual downloads in downloads, automatic ones in application), a regular
@@ -54,6 +60,7 @@ private:
     using Clock = std::chrono::steady_clock;
 
     bool writeLocked(bool durable);
+    void writeProgress();
 
     const std::filesystem::path path_;
     SystemLog& log_;
@@ -62,6 +69,10 @@ private:
     Handle next_ = 1;
     Clock::time_point lastWrite_{};
     bool failing_ = false;  // the last write failed and was logged
+    bool dirty_ = false;    // rows changed since the last write
+    bool stopping_ = false;
+    std::condition_variable wake_;
+    std::thread writer_;  // last: started when everything above is ready
 };
 
 }  // namespace kestrova

@@ -14,6 +14,7 @@
 
 #include "app/HandOffMessage.h"
 #include "demo/DemoSite.h"
+#include "download/JournalDocument.h"
 #include "download/TestFiles.h"
 #include "platform/plist/UserDefaults.h"
 #include "platform/system/Files.h"
@@ -268,6 +269,55 @@ TEST_F(HeadlessProcessTest, ADownloadStoppedHalfWayGoesOnAtTheNextLaunch) {
                        "1\tcomplete\t" + file.filename().string() + "\t完了\n";
             },
             20s));
+        second->signal(SIGTERM);
+        EXPECT_EQ(second->waitForExit(20s), 0);
+    }
+}
+
+// A file fetched over several connections has holes when it stops: the journal says where its
+// bytes are, so that after a quit or a kill the next launch asks only for the holes and still
+// ends with the served file.
+TEST_F(HeadlessProcessTest, ASplitDownloadStoppedHalfWayAsksOnlyForItsHoles) {
+    using Delivery = test::LoopbackServer::Delivery;
+    test::LoopbackServer server;
+    const std::size_t size = 16 * 1024 * 1024;
+    const std::string body = test::LoopbackServer::pattern(size);
+    const std::vector<std::pair<std::string, std::string>> headers{{"ETag", "\"s1\""},
+                                                                   {"Accept-Ranges", "bytes"}};
+    const auto kept = [&] {
+        const auto rows = JournalDocument::parse(readFile(journal()), nullptr);
+        return rows && rows->size() == 1 && !rows->front().ranges.empty() ? rows->front().kept : 0;
+    };
+    for (const int signal : {SIGTERM, SIGKILL}) {
+        SCOPED_TRACE(signal);
+        const std::string path = "/split-" + std::to_string(signal) + ".bin";
+        // Each request sends 1 MiB, then nothing more.
+        server.replies(path, {{.body = body,
+                               .delivery = Delivery::Stall,
+                               .headers = headers,
+                               .part = 1024 * 1024,
+                               .ranges = true}});
+        auto first = start();
+        ASSERT_TRUE(test::waitUntil([&] { return Files::exists(socket()); }, 20s));
+        ASSERT_EQ(run({server.url(path)}).first, 0);
+        ASSERT_TRUE(test::waitUntil([&] { return kept() >= 4 * 1024 * 1024; }, 20s));
+        first->signal(signal);
+        first->waitForExit(20s);
+        const std::int64_t journaled = kept();
+        const std::size_t asked = server.requestCount(path);
+
+        server.replies(path, {{.body = body, .headers = headers, .ranges = true}});
+        auto second = start();
+        const auto file = home() / "Downloads" / path.substr(1);
+        ASSERT_TRUE(test::waitUntil([&] { return readFile(file) == body; }, 20s));
+        std::int64_t fetchedAgain = 0;
+        const auto ranges = server.headers(path, "Range");
+        for (std::size_t i = asked; i < ranges.size(); ++i) {
+            const std::string to = ranges[i].substr(ranges[i].find('-') + 1);
+            fetchedAgain += (to.empty() ? static_cast<std::int64_t>(size) : std::stoll(to) + 1) -
+                            std::stoll(ranges[i].substr(6));
+        }
+        EXPECT_EQ(fetchedAgain, static_cast<std::int64_t>(size) - journaled);
         second->signal(SIGTERM);
         EXPECT_EQ(second->waitForExit(20s), 0);
     }
